@@ -1,0 +1,39 @@
+# Host build: the launcher's logic against a scripted fake of Windows, with
+# AddressSanitizer (leak checking included) and UndefinedBehaviorSanitizer.
+enable_testing()
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+
+add_library(launcher_core STATIC ${LAUNCHER_SOURCES})
+target_include_directories(launcher_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(launcher_core PUBLIC ${SANITIZERS} -g)
+target_link_options(launcher_core PUBLIC ${SANITIZERS})
+
+add_library(fake_windows STATIC tests/fake/fake_windows.cpp)
+target_link_libraries(fake_windows PUBLIC launcher_core)
+
+add_executable(launcher_tests
+    tests/command_tail_test.cpp
+    tests/cd_installer_test.cpp
+    tests/installer_run_test.cpp
+    tests/installer_stage_test.cpp
+    tests/join_text_test.cpp
+    tests/launch_sequence_test.cpp
+    tests/launcher_dir_test.cpp
+    tests/player_registration_test.cpp
+    tests/player_start_test.cpp
+)
+# Exceptions stay off in our code; GoogleTest's headers cope without them.
+target_link_libraries(launcher_tests PRIVATE launcher_core fake_windows GTest::gtest_main)
+gtest_discover_tests(launcher_tests
+    PROPERTIES LABELS host ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
+
+# The built Windows executables, checked as files.
+foreach(arch win32 win64)
+  add_test(NAME pe_check_${arch}
+      COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/pe_check.py ${arch}
+              ${CMAKE_SOURCE_DIR}/build/${arch}/OrvaneCD.exe)
+  set_tests_properties(pe_check_${arch} PROPERTIES LABELS pe)
+endforeach()

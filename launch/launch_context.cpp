@@ -1,0 +1,18 @@
+#include "launch/launch_context.h"
+
+#include "platform/platform.h"
+
+LaunchContext Context = {nullptr, nullptr, true, 0, false, nullptr, 0};
+
+void ReplaceText(char** field, char* text)
+{
+    platform::ReleaseMemory(*field);
+    *field = text;
+}
+
+void ReleaseLaunchTexts()
+{
+    ReplaceText(&Context.AppDir, nullptr);
+    ReplaceText(&Context.LauncherDir, nullptr);
+    ReplaceText(&Context.InstallerPath, nullptr);
+}

@@ -1,0 +1,9 @@
+// The GUI entry of the Windows builds. The platform's start-up hands it the
+// command tail that it derives itself from the process command line.
+#include "launch/launch_sequence.h"
+
+extern "C" int __stdcall WinMain(void* /*instance*/, void* /*previousInstance*/,
+                                 char* commandTail, int /*showState*/)
+{
+    return RunLaunchSequence(commandTail);
+}

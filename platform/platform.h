@@ -1,0 +1,92 @@
+// The thin layer through which the launcher reaches Windows. Each operation is
+// one Win32 call in its ANSI form; the Windows builds link win32_*.cpp, the
+// host tests link a scripted fake of the same functions.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace platform {
+
+using RegistryKey = void*;
+using Handle = void*;
+
+enum class RegistryRoot { CurrentUser, LocalMachine };
+
+constexpr long kErrorSuccess = 0;
+constexpr long kErrorFileNotFound = 2;
+constexpr long kErrorMoreData = 234;
+constexpr uint32_t kErrorElevationRequired = 740;
+constexpr uint32_t kErrorCancelled = 1223;
+
+constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegDword = 4;
+
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr uint32_t kWaitObject0 = 0;
+constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
+
+constexpr unsigned kMbYesNo = 0x04;
+constexpr unsigned kMbIconInformation = 0x40;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
+
+constexpr uint32_t kDetachedProcess = 0x08;
+
+// Same layout as VS_FIXEDFILEINFO; the Windows layer asserts that.
+struct FixedFileInfo {
+    uint32_t signature;
+    uint32_t structVersion;
+    uint32_t fileVersionMS;
+    uint32_t fileVersionLS;
+    uint32_t productVersionMS;
+    uint32_t productVersionLS;
+    uint32_t fileFlagsMask;
+    uint32_t fileFlags;
+    uint32_t fileOS;
+    uint32_t fileType;
+    uint32_t fileSubtype;
+    uint32_t fileDateMS;
+    uint32_t fileDateLS;
+};
+static_assert(sizeof(FixedFileInfo) == 52, "FixedFileInfo must match VS_FIXEDFILEINFO");
+
+// Process heap; nullptr when the allocation fails. Releasing nullptr is harmless.
+void* AllocateMemory(size_t size);
+void ReleaseMemory(void* block);
+
+const char* GetCommandLineA();
+bool IsDBCSLeadByte(unsigned char byte);
+
+// Own executable's path; 0 on failure, size when the path was cut (the text may
+// then lack its terminator).
+uint32_t GetModuleFileNameA(char* buffer, uint32_t size);
+
+// Opened with KEY_QUERY_VALUE in the process's own registry view.
+long RegOpenKeyExA(RegistryRoot root, const char* subKey, RegistryKey* key);
+long RegQueryValueExA(RegistryKey key, const char* valueName, uint32_t* type,
+                      unsigned char* data, uint32_t* size);
+long RegCloseKey(RegistryKey key);
+
+// VERSION is loaded from the system folder on first use; when it cannot be,
+// every file reports no version resource.
+uint32_t GetFileVersionInfoSizeA(const char* path);
+bool GetFileVersionInfoA(const char* path, uint32_t size, void* buffer);
+bool VerQueryValueA(const void* block, const char* subBlock, const void** value,
+                    uint32_t* length);
+
+// No application name, no inheritance, inherited environment and folder.
+bool CreateProcessA(char* commandLine, uint32_t creationFlags, Handle* process,
+                    Handle* thread);
+// SHELL32 is loaded from the system folder on this path only. Starts the file
+// with no verb and no parameters, shown normally, and hands back its process.
+bool ShellExecuteExA(const char* file, Handle* process);
+uint32_t GetLastError();
+bool CloseHandle(Handle handle);
+uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds);
+bool GetExitCodeProcess(Handle process, uint32_t* exitCode);
+
+// No owner window.
+int MessageBoxA(const char* text, const char* caption, unsigned style);
+
+}  // namespace platform

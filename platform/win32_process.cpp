@@ -1,0 +1,79 @@
+#include <windows.h>
+
+#include "platform/platform.h"
+#include "platform/win32_system_library.h"
+
+#if defined(__i386__)
+static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA on x86");
+static_assert(sizeof(PROCESS_INFORMATION) == 16, "PROCESS_INFORMATION on x86");
+#endif
+
+using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
+
+namespace platform {
+
+bool CreateProcessA(char* commandLine, uint32_t creationFlags, Handle* process, Handle* thread)
+{
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION created;
+    ZeroMemory(&created, sizeof created);
+    if (!::CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, creationFlags, nullptr,
+                          nullptr, &startup, &created))
+        return false;
+    *process = created.hProcess;
+    *thread = created.hThread;
+    return true;
+}
+
+bool ShellExecuteExA(const char* file, Handle* process)
+{
+    HMODULE shell = LoadSystemLibrary("shell32.dll");
+    if (shell == nullptr)
+        return false;
+    ShellExecuteExFunction shellExecuteEx = reinterpret_cast<ShellExecuteExFunction>(
+        reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExA")));
+    if (shellExecuteEx == nullptr)
+        return false;
+
+    SHELLEXECUTEINFOA info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpFile = file;
+    info.nShow = SW_SHOWNORMAL;
+    if (!shellExecuteEx(&info))
+        return false;
+    // Without a process there is nothing to wait for.
+    if (info.hProcess == nullptr)
+        return false;
+    *process = info.hProcess;
+    return true;
+}
+
+uint32_t GetLastError()
+{
+    return ::GetLastError();
+}
+
+bool CloseHandle(Handle handle)
+{
+    return ::CloseHandle(handle) != FALSE;
+}
+
+uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds)
+{
+    return ::WaitForSingleObject(handle, milliseconds);
+}
+
+bool GetExitCodeProcess(Handle process, uint32_t* exitCode)
+{
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(process, &code))
+        return false;
+    *exitCode = code;
+    return true;
+}
+
+}  // namespace platform

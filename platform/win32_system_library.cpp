@@ -1,0 +1,19 @@
+#include "platform/win32_system_library.h"
+
+HMODULE LoadSystemLibrary(const char* fileName)
+{
+    char path[MAX_PATH + 1];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return nullptr;
+    UINT end = length;
+    if (path[end - 1] != '\\')
+        path[end++] = '\\';
+    for (const char* p = fileName; *p != '\0'; ++p) {
+        if (end >= MAX_PATH)
+            return nullptr;
+        path[end++] = *p;
+    }
+    path[end] = '\0';
+    return LoadLibraryA(path);
+}

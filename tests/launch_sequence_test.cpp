@@ -1,0 +1,170 @@
+#include "launch/launch_sequence.h"
+
+#include <functional>
+
+#include "tests/test_support.h"
+
+using LaunchSequenceTest = LauncherTest;
+
+namespace {
+
+struct Scenario {
+    const char* name;
+    std::function<void()> setup;
+    const char* tail;
+    LaunchResult result;
+    std::vector<std::string> started;
+    size_t prompts;
+};
+
+void CheckRun(const Scenario& run)
+{
+    SCOPED_TRACE(run.name);
+    fake::Reset();
+    ResetContext();
+    run.setup();
+    EXPECT_EQ(RunLaunchSequence(run.tail), run.result);
+    EXPECT_EQ(fake::state.started, run.started);
+    EXPECT_EQ(fake::state.prompts.size(), run.prompts);
+    EXPECT_EQ(Context.AppDir, nullptr);
+    EXPECT_EQ(Context.LauncherDir, nullptr);
+    EXPECT_EQ(Context.InstallerPath, nullptr);
+    EXPECT_EQ(fake::state.liveAllocations, 0);
+    EXPECT_EQ(fake::OpenHandleCount(), 0u);
+}
+
+const char kPlaylistLine[] = "\"C:\\Orvane\\Orvanex.exe\" -p -l \"E:\\CDPlayList.p4u\"";
+
+}  // namespace
+
+TEST_F(LaunchSequenceTest, DecidesEachRun)
+{
+    const Scenario runs[] = {
+        {"registered, nothing newer, no tail",
+         [] {
+             InsertDisc(Version(1, 0));
+             fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
+         },
+         "", Ok, {kPlaylistLine}, 0},
+        {"registered, with a tail",
+         [] {
+             InsertDisc(Version(1, 0));
+             fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
+         },
+         "/x y", Ok, {"\"C:\\Orvane\\Orvanex.exe\" /x y"}, 0},
+        {"autorun off in a complete key",
+         [] {
+             InsertDisc(Version(9, 0));
+             fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0), false);
+         },
+         "", Skipped, {}, 0},
+        {"key without AppDir, autorun off",
+         [] {
+             InsertDisc(Version(9, 0));
+             fake::SetDword(kUser, "AutorunPlayListCDs", 0);
+         },
+         "", RegistrationMissing, {}, 0},
+        {"no key, no installer on the disc", [] { InsertDiscWithoutInstaller(); }, "", Skipped,
+         {}, 0},
+        {"no key, installer without version information",
+         [] {
+             InsertDisc(0);
+             fake::state.versions[kInstallerPath].reportsZeroSize = true;
+         },
+         "", Skipped, {}, 0},
+        {"no key, installer 0.0", [] { InsertDisc(0, 0x00030001); }, "", Ok, {}, 0},
+        {"own path fails before the registry is read",
+         [] {
+             fake::state.modulePathFails = true;
+             fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
+         },
+         "", LauncherPathFailed, {}, 0},
+        {"player executable missing",
+         [] {
+             InsertDisc(Version(1, 0));
+             fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
+             fake::state.processes.push_back(fake::CreateFails());
+         },
+         "", StartFailed, {kPlaylistLine}, 0},
+        {"key only under the machine root",
+         [] {
+             InsertDisc(Version(1, 0));
+             fake::RegisterPlayer(kMachine, "C:\\Orvane", Version(1, 0));
+         },
+         "", Ok, {kPlaylistLine}, 0},
+    };
+    for (const Scenario& run : runs)
+        CheckRun(run);
+}
+
+TEST_F(LaunchSequenceTest, RegistryIsNotTouchedWhenOwnFolderIsUnknown)
+{
+    fake::state.modulePath = "nofolder.exe";
+    fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
+    EXPECT_EQ(RunLaunchSequence(""), LauncherPathFailed);
+    EXPECT_TRUE(fake::state.openedKeys.empty());
+}
+
+// Fails the 1st, 2nd, ... allocation of a run until a run makes no more.
+static void SweepAllocationFailures(const std::function<void()>& setup, int expectedAllocations)
+{
+    fake::Reset();
+    ResetContext();
+    setup();
+    LaunchResult clean = RunLaunchSequence("");
+    long total = fake::state.allocationsMade;
+    EXPECT_EQ(total, expectedAllocations) << "allocations in a clean run";
+    for (long n = 1; n <= total; ++n) {
+        SCOPED_TRACE(n);
+        fake::Reset();
+        ResetContext();
+        setup();
+        fake::state.failAllocation = n;
+        EXPECT_EQ(RunLaunchSequence(""), OutOfMemory);
+        EXPECT_EQ(fake::state.liveAllocations, 0);
+        EXPECT_EQ(fake::OpenHandleCount(), 0u);
+        EXPECT_EQ(Context.AppDir, nullptr);
+        EXPECT_EQ(Context.LauncherDir, nullptr);
+        EXPECT_EQ(Context.InstallerPath, nullptr);
+    }
+    EXPECT_GE(clean, Ok);
+}
+
+TEST_F(LaunchSequenceTest, EveryFailedAllocationEndsWithOutOfMemory)
+{
+    // Own folder, AppDir, installer path, version buffer, player command line.
+    SweepAllocationFailures(
+        [] {
+            InsertDisc(Version(1, 0));
+            fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
+        },
+        5);
+    // A launcher deep enough for its buffer to grow once.
+    SweepAllocationFailures(
+        [] {
+            InsertDisc(Version(1, 0));
+            fake::state.modulePath = "E:\\" + std::string(300, 'd') + "\\start.exe";
+            fake::state.versions.clear();
+            fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
+        },
+        5);
+}
+
+TEST(LaunchExitCode, NegativeResultsAreTwosComplementExitCodes)
+{
+    const struct {
+        LaunchResult result;
+        uint32_t exitCode;
+    } cases[] = {
+        {Ok, 0},
+        {Skipped, 1},
+        {OutOfMemory, 0xFFFFFFFFu},
+        {RegistrationMissing, 0xFFFFFFFEu},
+        {InstallerFailed, 0xFFFFFFFDu},
+        {WaitFailed, 0xFFFFFFFCu},
+        {StartFailed, 0xFFFFFFFBu},
+        {LauncherPathFailed, 0xFFFFFFFAu},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(static_cast<uint32_t>(c.result), c.exitCode);
+}

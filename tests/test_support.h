@@ -1,0 +1,64 @@
+// Shared by the host tests: every test starts on an empty fake machine with a
+// fresh context and ends with nothing leaked and no handle left open.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "launch/launch_context.h"
+#include "launch/launch_result.h"
+#include "tests/fake/fake_windows.h"
+
+constexpr uint32_t Version(uint32_t major, uint32_t minor)
+{
+    return major << 16 | minor;
+}
+
+constexpr platform::RegistryRoot kUser = platform::RegistryRoot::CurrentUser;
+constexpr platform::RegistryRoot kMachine = platform::RegistryRoot::LocalMachine;
+
+inline const char kLauncherPath[] = "E:\\OrvaneCD.exe";
+inline const char kInstallerPath[] = "E:\\Orvane Installer\\ervast_orvane.exe";
+
+inline void ResetContext()
+{
+    Context = LaunchContext{nullptr, nullptr, true, 0, false, nullptr, 0};
+}
+
+// The launcher at the root of E:, its installer declaring `installerVersion`.
+inline void InsertDisc(uint32_t installerVersion, uint32_t buildAndRevision = 0)
+{
+    fake::state.modulePath = kLauncherPath;
+    fake::VersionResource resource;
+    resource.fileVersionMS = installerVersion;
+    resource.fileVersionLS = buildAndRevision;
+    fake::state.versions[kInstallerPath] = resource;
+}
+
+inline void InsertDiscWithoutInstaller()
+{
+    fake::state.modulePath = kLauncherPath;
+}
+
+inline std::string Text(const char* text)
+{
+    return text == nullptr ? "(absent)" : text;
+}
+
+class LauncherTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake::Reset();
+        ResetContext();
+    }
+
+    void TearDown() override
+    {
+        ReleaseLaunchTexts();
+        EXPECT_EQ(fake::state.liveAllocations, 0) << "texts or buffers leaked";
+        EXPECT_EQ(fake::OpenHandleCount(), 0u) << "handles left open";
+        EXPECT_TRUE(fake::state.closeErrors.empty()) << "a handle was closed twice or wrongly";
+    }
+};
