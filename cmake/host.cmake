@@ -37,3 +37,6 @@ foreach(arch win32 win64)
               ${CMAKE_SOURCE_DIR}/build/${arch}/OrvaneCD.exe)
   set_tests_properties(pe_check_${arch} PROPERTIES LABELS pe)
 endforeach()
+
+add_test(NAME reproducible_build COMMAND ${CMAKE_SOURCE_DIR}/tests/reproducible_build.sh)
+set_tests_properties(reproducible_build PROPERTIES LABELS pe)

@@ -32,6 +32,6 @@ target_link_options(OrvaneCD PRIVATE
     -Wl,-e,${ENTRY_SYMBOL}
     -Wl,--gc-sections
     -Wl,--no-insert-timestamp
-    -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware
+    -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--enable-reloc-section
     -Wl,--file-alignment,512)
 target_link_libraries(OrvaneCD PRIVATE kernel32 user32 advapi32)
