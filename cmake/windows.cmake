@@ -35,3 +35,34 @@ target_link_options(OrvaneCD PRIVATE
     -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--enable-reloc-section
     -Wl,--file-alignment,512)
 target_link_libraries(OrvaneCD PRIVATE kernel32 user32 advapi32)
+
+# Stand-in programs for the end-to-end runs under Wine; built only on request
+# (target e2e_fixtures), never shipped.
+set(E2E_DIR ${CMAKE_SOURCE_DIR}/tests/e2e)
+add_custom_target(e2e_fixtures)
+
+function(add_e2e_program name)
+  add_executable(${name} EXCLUDE_FROM_ALL ${ARGN})
+  target_link_options(${name} PRIVATE -static -s)
+  set_target_properties(${name} PROPERTIES OUTPUT_NAME ${name})
+  add_dependencies(e2e_fixtures ${name})
+endfunction()
+
+add_e2e_program(e2e_player WIN32 ${E2E_DIR}/fixture_player.cpp)
+add_e2e_program(e2e_runner ${E2E_DIR}/runner.cpp)
+
+# name, file version (empty: no version resource), extra definition
+foreach(variant "1_3;1,3,0,0;" "2_5;2,5,1,7;" "0_0;0,0,3,1;" "1_9;1,9,0,0;"
+                "none;;" "admin;1,3,0,0;REQUIRE_ADMINISTRATOR")
+  list(GET variant 0 suffix)
+  list(GET variant 1 version)
+  list(GET variant 2 extra)
+  add_e2e_program(e2e_installer_${suffix} WIN32 ${E2E_DIR}/fixture_installer.cpp)
+  if(version)
+    target_sources(e2e_installer_${suffix} PRIVATE ${E2E_DIR}/fixture_installer.rc)
+    target_compile_definitions(e2e_installer_${suffix} PRIVATE WITH_VERSION FILE_VERSION=${version})
+  endif()
+  if(extra)
+    target_compile_definitions(e2e_installer_${suffix} PRIVATE ${extra})
+  endif()
+endforeach()

@@ -1,0 +1,35 @@
+// Starts the launcher with the exact command line in ORVANE_E2E_COMMAND, waits
+// for it and writes its full 32-bit exit code (Linux sees only 8 bits of it).
+// Usage: runner.exe <result file>
+#include <windows.h>
+
+#include <stdio.h>
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return 2;
+    static char command[32768];
+    if (GetEnvironmentVariableA("ORVANE_E2E_COMMAND", command, sizeof command) == 0)
+        return 2;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    FILE* result = fopen(argv[1], "w");
+    if (result == nullptr)
+        return 2;
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        fprintf(result, "start-failed %lu\n", GetLastError());
+        fclose(result);
+        return 3;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    fprintf(result, "0x%08lX\n", static_cast<unsigned long>(code));
+    fclose(result);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+}
