@@ -40,3 +40,24 @@ endforeach()
 
 add_test(NAME reproducible_build COMMAND ${CMAKE_SOURCE_DIR}/tests/reproducible_build.sh)
 set_tests_properties(reproducible_build PROPERTIES LABELS pe)
+
+# End-to-end runs under Wine, one test a scenario and build. The setup installs
+# what is missing and prepares prefix and discs; the cleanup ends every process
+# the harness started, also after failures.
+set(E2E ${CMAKE_SOURCE_DIR}/tests/e2e/e2e.py)
+add_test(NAME e2e_cleanup COMMAND python3 ${E2E} teardown)
+set_tests_properties(e2e_cleanup PROPERTIES LABELS e2e FIXTURES_CLEANUP e2e_session)
+foreach(arch win32 win64)
+  add_test(NAME e2e_setup_${arch} COMMAND python3 ${E2E} setup ${arch})
+  set_tests_properties(e2e_setup_${arch} PROPERTIES
+      LABELS e2e FIXTURES_SETUP "e2e_${arch};e2e_session" FIXTURES_REQUIRED e2e_session
+      RESOURCE_LOCK wine TIMEOUT 1800)
+  execute_process(COMMAND python3 ${E2E} list ${arch}
+      OUTPUT_VARIABLE scenarios OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  string(REPLACE "\n" ";" scenarios "${scenarios}")
+  foreach(scenario IN LISTS scenarios)
+    add_test(NAME e2e_${arch}_${scenario} COMMAND python3 ${E2E} run ${arch} ${scenario})
+    set_tests_properties(e2e_${arch}_${scenario} PROPERTIES
+        LABELS e2e FIXTURES_REQUIRED "e2e_${arch};e2e_session" RESOURCE_LOCK wine TIMEOUT 300)
+  endforeach()
+endforeach()
