@@ -60,7 +60,7 @@ LaunchResult RunInstaller(bool ask)
 {
     if (ask && !AskUser(kInstallPrompt))
         return Skipped;
-    char* commandLine = JoinText(3, "\"", Context.InstallerPath, "\"");
+    char* commandLine = JoinText("\"", Context.InstallerPath, "\"");
     if (commandLine == nullptr)
         return OutOfMemory;
     uint32_t exitCode = kUnknownExitCode;

@@ -7,9 +7,9 @@
 static char* BuildPlayerCommandLine(const char* commandTail)
 {
     if (commandTail == nullptr || commandTail[0] == '\0')
-        return JoinText(8, "\"", Context.AppDir, "\\", "Orvanex.exe", "\" -p -l \"",
+        return JoinText("\"", Context.AppDir, "\\", "Orvanex.exe", "\" -p -l \"",
                         Context.LauncherDir, "CDPlayList.p4u", "\"");
-    return JoinText(6, "\"", Context.AppDir, "\\", "Orvanex.exe", "\" ", commandTail);
+    return JoinText("\"", Context.AppDir, "\\", "Orvanex.exe", "\" ", commandTail);
 }
 
 LaunchResult StartPlayer(const char* commandTail)

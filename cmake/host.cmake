@@ -50,7 +50,7 @@ set_tests_properties(e2e_cleanup PROPERTIES LABELS e2e FIXTURES_CLEANUP e2e_sess
 foreach(arch win32 win64)
   add_test(NAME e2e_setup_${arch} COMMAND python3 ${E2E} setup ${arch})
   set_tests_properties(e2e_setup_${arch} PROPERTIES
-      LABELS e2e FIXTURES_SETUP "e2e_${arch};e2e_session" FIXTURES_REQUIRED e2e_session
+      LABELS e2e FIXTURES_SETUP e2e_${arch} FIXTURES_REQUIRED e2e_session
       RESOURCE_LOCK wine TIMEOUT 1800)
   execute_process(COMMAND python3 ${E2E} list ${arch}
       OUTPUT_VARIABLE scenarios OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
@@ -60,4 +60,25 @@ foreach(arch win32 win64)
     set_tests_properties(e2e_${arch}_${scenario} PROPERTIES
         LABELS e2e FIXTURES_REQUIRED "e2e_${arch};e2e_session" RESOURCE_LOCK wine TIMEOUT 300)
   endforeach()
+endforeach()
+
+# Static analysis of the launcher's own code, and proof that it still finds
+# the kind of fault it is there for.
+add_test(NAME static_analysis COMMAND ${CMAKE_SOURCE_DIR}/tests/static_analysis.sh)
+add_test(NAME static_analysis_catches_seeded_fault
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/static_analysis.sh --seeded)
+set_tests_properties(static_analysis static_analysis_catches_seeded_fault PROPERTIES LABELS static)
+
+# Fuzz targets (built by the fuzz preset): the seed corpus is replayed, then
+# each target runs for a bounded time. New inputs stay in the build folder.
+set(ORVANE_FUZZ_SECONDS 45 CACHE STRING "seconds each fuzz target runs in the test command")
+foreach(target fuzz_command_tail fuzz_launcher_dir fuzz_launch)
+  set(found ${CMAKE_SOURCE_DIR}/build/fuzz/corpus/${target})
+  add_test(NAME ${target}
+      COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
+              ${CMAKE_SOURCE_DIR}/build/fuzz/${target} -max_total_time=${ORVANE_FUZZ_SECONDS}
+              -print_final_stats=1 ${found} ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${target}
+      WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/build/fuzz)
+  set_tests_properties(${target} PROPERTIES LABELS fuzz TIMEOUT 600)
+  file(MAKE_DIRECTORY ${found})
 endforeach()

@@ -16,6 +16,8 @@ add_executable(OrvaneCD WIN32
     resources/launcher.rc
 )
 target_include_directories(OrvaneCD PRIVATE ${CMAKE_SOURCE_DIR})
+set_source_files_properties(platform/win32_runtime.cpp PROPERTIES
+    COMPILE_OPTIONS -fno-tree-loop-distribute-patterns)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(ENTRY_SYMBOL _WinMainCRTStartup)

@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 
 // The module's own base, placed by the linker; WinMain is declared by windows.h.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's name
 
 namespace platform {
 

@@ -32,7 +32,7 @@ LaunchResult ProbeCdInstaller()
 {
     Context.CdInstallerVersion = 0;
     ReplaceText(&Context.InstallerPath,
-                JoinText(2, Context.LauncherDir, "Orvane Installer\\ervast_orvane.exe"));
+                JoinText(Context.LauncherDir, "Orvane Installer\\ervast_orvane.exe"));
     if (Context.InstallerPath == nullptr)
         return OutOfMemory;
 

@@ -18,6 +18,15 @@ static platform::RegistryKey OpenPlayerKey()
     return nullptr;
 }
 
+// Room for the value and two terminators; a size for which that room would
+// wrap cannot be allocated.
+static char* AllocateValueBuffer(uint32_t size)
+{
+    if (size > UINT32_MAX - 2)
+        return nullptr;
+    return static_cast<char*>(platform::AllocateMemory(size_t{size} + 2));
+}
+
 // Reads "AppDir" into the context. The text always ends: at the first zero
 // byte of the data, or right behind the bytes returned.
 static LaunchResult ReadAppDir(platform::RegistryKey key)
@@ -29,10 +38,7 @@ static LaunchResult ReadAppDir(platform::RegistryKey key)
         type != platform::kRegSz)
         return RegistrationMissing;
 
-    // A size whose room for the terminator would wrap cannot be allocated.
-    char* text = nullptr;
-    if (size <= UINT32_MAX - 2)
-        text = static_cast<char*>(platform::AllocateMemory(size_t{size} + 2));
+    char* text = AllocateValueBuffer(size);
     if (text == nullptr) {
         ReplaceText(&Context.AppDir, nullptr);
         return OutOfMemory;

@@ -45,7 +45,7 @@ TEST_F(CdInstallerTest, ReadsMajorAndMinorOfTheInstaller)
         fake::Reset();
         ReleaseLaunchTexts();
         Context.CdInstallerVersion = 77;
-        Context.LauncherDir = JoinText(1, "E:\\");
+        Context.LauncherDir = JoinText("E:\\");
         if (c.resource)
             c.resource(fake::state.versions[kInstallerPath]);
         EXPECT_EQ(ProbeCdInstaller(), c.result);
@@ -66,7 +66,7 @@ TEST_F(CdInstallerTest, OutValuesAreWrittenOnlyOnSuccess)
 
 TEST_F(CdInstallerTest, AllocationFailuresAreReported)
 {
-    Context.LauncherDir = JoinText(1, "E:\\");
+    Context.LauncherDir = JoinText("E:\\");
     fake::state.versions[kInstallerPath].fileVersionMS = Version(1, 3);
     for (long n = 1; n <= 2; ++n) {
         SCOPED_TRACE(n);

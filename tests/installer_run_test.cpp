@@ -22,8 +22,8 @@ protected:
     void SetUp() override
     {
         LauncherTest::SetUp();
-        Context.LauncherDir = JoinText(1, "E:\\");
-        Context.InstallerPath = JoinText(1, kInstallerPath);
+        Context.LauncherDir = JoinText("E:\\");
+        Context.InstallerPath = JoinText(kInstallerPath);
     }
 };
 
@@ -174,7 +174,7 @@ TEST_F(InstallerRunTest, OfferUpdateGivesUpQuietlyOrReadsTheNewRegistration)
         SCOPED_TRACE(c.name);
         fake::Reset();
         fake::RegisterPlayer(kUser, "C:\\Old", Version(1, 2));
-        ReplaceText(&Context.AppDir, JoinText(1, "C:\\Old"));
+        ReplaceText(&Context.AppDir, JoinText("C:\\Old"));
         Context.PlayerVersion = Version(1, 2);
         Context.PlayerRegistered = true;
         fake::state.answers = {c.answer};

@@ -11,10 +11,10 @@ TEST_F(JoinTextTest, JoinsPiecesWithNothingBetween)
         char* joined;
     };
     Case cases[] = {
-        {"E:\\", JoinText(2, "E:\\", "")},
-        {"\"C:\\Program Files\\x\"", JoinText(3, "\"", "C:\\Program Files\\x", "\"")},
-        {"", JoinText(2, "", "")},
-        {"abcdef", JoinText(6, "a", "b", "c", "d", "e", "f")},
+        {"E:\\", JoinText("E:\\", "")},
+        {"\"C:\\Program Files\\x\"", JoinText("\"", "C:\\Program Files\\x", "\"")},
+        {"", JoinText("", "")},
+        {"abcdef", JoinText("a", "b", "c", "d", "e", "f")},
     };
     for (Case& c : cases) {
         EXPECT_EQ(Text(c.joined), c.expected);
@@ -25,13 +25,13 @@ TEST_F(JoinTextTest, JoinsPiecesWithNothingBetween)
 TEST_F(JoinTextTest, FailedAllocationGivesNothing)
 {
     fake::state.failAllocation = 1;
-    EXPECT_EQ(JoinText(2, "a", "b"), nullptr);
+    EXPECT_EQ(JoinText("a", "b"), nullptr);
 }
 
 TEST_F(JoinTextTest, ReleasingTextsTwiceIsHarmless)
 {
-    Context.AppDir = JoinText(1, "C:\\Player");
-    Context.InstallerPath = JoinText(1, "E:\\x.exe");
+    Context.AppDir = JoinText("C:\\Player");
+    Context.InstallerPath = JoinText("E:\\x.exe");
     ReleaseLaunchTexts();
     ReleaseLaunchTexts();
     EXPECT_EQ(Context.AppDir, nullptr);

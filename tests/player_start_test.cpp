@@ -28,8 +28,8 @@ TEST_F(PlayerStartTest, BuildsCommandLineByteForByte)
         SCOPED_TRACE(c.line);
         fake::Reset();
         ReleaseLaunchTexts();
-        Context.AppDir = JoinText(1, c.appDir);
-        Context.LauncherDir = JoinText(1, c.launcherDir);
+        Context.AppDir = JoinText(c.appDir);
+        Context.LauncherDir = JoinText(c.launcherDir);
         EXPECT_EQ(StartPlayer(c.tail), Ok);
         ASSERT_EQ(fake::state.started.size(), 1u);
         EXPECT_EQ(fake::state.started[0], c.line);
@@ -39,8 +39,8 @@ TEST_F(PlayerStartTest, BuildsCommandLineByteForByte)
 
 TEST_F(PlayerStartTest, FailuresReleaseTheCommandLine)
 {
-    Context.AppDir = JoinText(1, "C:\\Missing");
-    Context.LauncherDir = JoinText(1, "E:\\");
+    Context.AppDir = JoinText("C:\\Missing");
+    Context.LauncherDir = JoinText("E:\\");
     fake::state.processes.push_back(fake::CreateFails());
     EXPECT_EQ(StartPlayer(""), StartFailed);
     EXPECT_TRUE(fake::state.shellStarted.empty()) << "the player is never elevated";

@@ -7,6 +7,7 @@ boxes under Xvfb answered with xdotool.
   e2e.py setup ARCH                install what is missing, build the fixtures,
                                    make the prefix (kept between runs) and the discs
   e2e.py run ARCH SCENARIO         one scenario; exit status 0 when it passed
+  e2e.py screenshots               save both prompts as PNG files under docs/
   e2e.py teardown                  end every process the harness started
 
 ARCH is win32 (the shipped PE32, under the 32-bit loader) or win64 (PE32+).
@@ -530,6 +531,46 @@ def run(arch, name):
     return 1 if failures else 0
 
 
+def screenshots(out_dir):
+    """Shows both prompts under Xvfb and saves each box as a PNG file."""
+    arch = 'win64'
+    if shutil.which('import') is None or not installed('imagemagick'):
+        apt_install(['imagemagick'])
+    out_dir.mkdir(parents=True, exist_ok=True)
+    shots = [('prompt-install.png', Scenario('shot_install', '1_3', [], 1, [])),
+             ('prompt-update.png', Scenario('shot_update', '1_3', registered(), 0, []))]
+    env_x = dict(os.environ, DISPLAY=DISPLAY)
+    for file_name, scenario in shots:
+        set_display_mode(arch, True)
+        start_xvfb()
+        point_drive_e(arch, scenario.disc)
+        state_reg = WORK / arch / 'records' / (scenario.name + '.reg')
+        write_registry(arch, scenario, state_reg)
+        wine(arch, ['regedit', '/S', windows_path(state_reg)], check=True)
+        env = wine_env(arch, True, {'ORVANE_E2E_COMMAND': scenario.command,
+                                    'ORVANE_E2E_INSTALLER': 'exit=1'})
+        runner = subprocess.Popen([WINE64, str(WORK / arch / 'runner.exe'),
+                                   windows_path(WORK / arch / 'records' / 'shot.exit')],
+                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        window = None
+        for _ in range(150):
+            found = subprocess.run(['xdotool', 'search', '--name', CAPTION], env=env_x,
+                                   capture_output=True, text=True).stdout.split()
+            if found:
+                window = found[0]
+                break
+            time.sleep(0.2)
+        if window is None:
+            runner.kill()
+            raise SystemExit('e2e: no prompt appeared for %s' % file_name)
+        time.sleep(1.0)  # let the box paint
+        subprocess.run(['import', '-window', window, str(out_dir / file_name)], env=env_x,
+                       check=True)
+        subprocess.run(['xdotool', 'key', '--window', window, 'n'], env=env_x)
+        runner.wait(timeout=60)
+        print('e2e: saved', out_dir / file_name)
+
+
 def main(argv):
     if len(argv) == 3 and argv[1] == 'list':
         print('\n'.join(s.name for s in scenarios() if s.only in ('', argv[2])))
@@ -539,6 +580,10 @@ def main(argv):
         return 0
     if len(argv) == 4 and argv[1] == 'run':
         return run(argv[2], argv[3])
+    if len(argv) == 2 and argv[1] == 'screenshots':
+        setup('win64')
+        screenshots(ROOT / 'docs')
+        return 0
     if len(argv) == 2 and argv[1] == 'teardown':
         teardown()
         return 0

@@ -240,6 +240,8 @@ long RegQueryValueExA(RegistryKey key, const char* valueName, uint32_t* type,
         return kErrorMoreData;  // the buffer is left as it was
     }
     memcpy(data, value.data.data(), stored);
+    if (fake::Lower(valueName) == "appdir")
+        state.appDirsRead.push_back(value.data.c_str());
     // Strings stored without a terminator get one when there is room for it.
     bool isString = value.type == kRegSz || value.type == 2;
     if (isString && stored > 0 && *size > stored && value.data.back() != '\0')
@@ -310,6 +312,7 @@ bool CreateProcessA(char* commandLine, uint32_t creationFlags, Handle* process, 
     }
     *process = fake::LaunchScripted(script);
     *thread = fake::NewHandle("thread");
+    state.launched.push_back(commandLine);
     return true;
 }
 
@@ -322,6 +325,7 @@ bool ShellExecuteExA(const char* file, Handle* process)
         return false;
     }
     *process = fake::LaunchScripted(script);
+    state.launched.push_back(std::string("\"") + file + "\"");
     return true;
 }
 

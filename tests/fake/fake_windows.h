@@ -64,7 +64,8 @@ struct Windows {
     // Registry, per root.
     RegistryKeyState currentUser;
     RegistryKeyState localMachine;
-    std::vector<std::string> openedKeys;  // "HKCU\\path" per successful open
+    std::vector<std::string> openedKeys;  // "HKCU" or "HKLM" per successful open
+    std::vector<std::string> appDirsRead;  // data handed out for "AppDir", up to its zero
 
     std::string commandLine;
     std::string modulePath;
@@ -78,6 +79,7 @@ struct Windows {
     std::deque<ProcessScript> processes;
     std::vector<std::string> started;      // command lines passed to CreateProcessA
     std::vector<std::string> shellStarted; // files passed to ShellExecuteExA
+    std::vector<std::string> launched;     // programs that did start, by either way
     uint32_t lastError = 0;
     std::map<void*, ProcessScript> running;  // by process handle
 
