@@ -68,3 +68,11 @@ foreach(variant "1_3;1,3,0,0;" "2_5;2,5,1,7;" "0_0;0,0,3,1;" "1_9;1,9,0,0;"
     target_compile_definitions(e2e_installer_${suffix} PRIVATE ${extra})
   endif()
 endforeach()
+
+add_e2e_program(e2e_control WIN32 ${E2E_DIR}/fixture_control.cpp)
+target_link_libraries(e2e_control PRIVATE version)
+
+add_library(e2e_planted SHARED EXCLUDE_FROM_ALL ${E2E_DIR}/fixture_planted_dll.cpp)
+set_target_properties(e2e_planted PROPERTIES PREFIX "" OUTPUT_NAME e2e_planted)
+target_link_options(e2e_planted PRIVATE -static -s -Wl,--kill-at)
+add_dependencies(e2e_fixtures e2e_planted)

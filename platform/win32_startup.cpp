@@ -4,6 +4,7 @@
 
 #include "launch/command_tail.h"
 #include "platform/platform.h"
+#include "platform/win32_system_library.h"
 
 // The module's own base, placed by the linker; WinMain is declared by windows.h.
 extern "C" IMAGE_DOS_HEADER __ImageBase;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's name
@@ -22,9 +23,29 @@ bool IsDBCSLeadByte(unsigned char byte)
 
 }  // namespace platform
 
+// System code in this process loads some DLLs late and by bare name (the
+// message box's theme DLL, for one). Searching only the system folder keeps a
+// DLL of that name lying beside the launcher from being taken. Systems that
+// lack the call (XP, unpatched Vista and 7) get the theme DLL loaded now from
+// the system folder, so that the later load by name finds that copy.
+static void RestrictDllSearchToSystemFolder()
+{
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr)
+        return;
+    SetDefaultDllDirectoriesFunction restrict = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (restrict != nullptr)
+        restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    else
+        LoadSystemLibrary("uxtheme.dll");
+}
+
 // Windows enters with only 4-byte stack alignment on x86.
 extern "C" __attribute__((force_align_arg_pointer)) void WinMainCRTStartup()
 {
+    RestrictDllSearchToSystemFolder();
     char* commandTail = const_cast<char*>(DeriveCommandTail(::GetCommandLineA()));
     int result = WinMain(reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr, commandTail, SW_SHOWDEFAULT);
     ExitProcess(static_cast<UINT>(result));

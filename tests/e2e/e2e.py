@@ -43,6 +43,10 @@ LONG259 = 'L' * (259 - len('E:\\') - len('\\' + LAUNCHER))
 LONG258 = LONG259[:-1]
 ODD_FOLDER = 'Playlist Disc Müsik'
 SCENARIO_TIMEOUT = 240
+# version.dll is what the launcher needs; uxtheme.dll is loaded late by many
+# programs that show a window. Neither is one Windows always takes from the
+# system folder.
+PLANTED_DLLS = ('version.dll', 'uxtheme.dll')
 # Keys that the stand-in installer writes, and keys Wine itself rewrites as it
 # starts its services; everything else must come out of a run unchanged.
 REGISTRY_NOISE = ('\\Software\\Ervast', '\\WOW6432Node\\Ervast', 'Volatile Environment',
@@ -86,6 +90,7 @@ class Scenario:
     command: str = 'E:\\' + LAUNCHER
     display: bool = True
     only: str = ''                  # run for this arch only
+    dll_overrides: str = ''         # DLLs for which Wine takes Windows' search order
 
 
 def scenarios():
@@ -143,6 +148,16 @@ def scenarios():
         Scenario('folder_with_blanks_and_umlaut', 'paths', reg(version=0x10003), 0,
                  [('player', player_line(disc_folder='E:\\%s\\' % ODD_FOLDER))],
                  command='"E:\\%s\\%s"' % (ODD_FOLDER, LAUNCHER)),
+        # DLLs planted beside the launcher. Wine's own user32 imports VERSION
+        # by name, so with Windows' search order for version.dll every GUI
+        # program under Wine loads the planted one; the launcher is therefore
+        # run with that order for uxtheme.dll only, and the control shows
+        # that a static VERSION import does load the planted file.
+        Scenario('planted_dlls_not_loaded', 'planted', reg(), 0, [('player', player_line())],
+                 [UPDATE_TEXT], 'n', dll_overrides='uxtheme=n,b'),
+        Scenario('planted_dll_control_loads_it', 'planted', [], 0x0BAD0D11,
+                 [('planted', 'E:\\VERSION.dll')], command='E:\\control.exe',
+                 dll_overrides='version=n,b'),
         Scenario('machine_32bit_view_only', '1_3',
                  reg('HKLM32', MACHINE32_DIR, 0x10003) + reg('HKLM64', PLAYER_DIR, 0x10003), 0,
                  [('player', player_line(MACHINE32_DIR))], only='win32'),
@@ -294,7 +309,7 @@ def make_discs(arch, build):
         subprocess.run(['chmod', '-R', 'u+w', str(discs)], check=True)
         shutil.rmtree(discs)
     variants = ['1_3', '2_5', '0_0', '1_9', 'none', 'admin']
-    for variant in variants + ['paths']:
+    for variant in variants + ['paths', 'planted']:
         disc = discs / variant
         (disc / 'Orvane Installer').mkdir(parents=True)
         shutil.copy(build / 'OrvaneCD.exe', disc / LAUNCHER)
@@ -302,6 +317,11 @@ def make_discs(arch, build):
         if variant in variants:
             shutil.copy(build / ('e2e_installer_%s.exe' % variant),
                         disc / 'Orvane Installer' / 'ervast_orvane.exe')
+    planted = discs / 'planted'
+    shutil.copy(build / 'e2e_installer_1_3.exe', planted / 'Orvane Installer' / 'ervast_orvane.exe')
+    for dll in PLANTED_DLLS:
+        shutil.copy(build / 'e2e_planted.dll', planted / dll)
+    shutil.copy(build / 'e2e_control.exe', planted / 'control.exe')
     for folder in (LONG259, LONG258, ODD_FOLDER):
         (discs / 'paths' / folder).mkdir()
         shutil.copy(build / 'OrvaneCD.exe', discs / 'paths' / folder / LAUNCHER)
@@ -447,7 +467,7 @@ def read_starts(record, expected):
         starts = []
         for line in record.read_bytes().decode('cp1252').splitlines():
             kind, _, text = line.partition('\t')
-            if kind in ('player', 'installer'):
+            if kind in ('player', 'installer', 'planted'):
                 starts.append((kind, text))
         return starts
 
@@ -483,6 +503,9 @@ def run(arch, name):
         'ORVANE_E2E_INSTALLER': scenario.installer,
         'WINEDEBUG': '-all,+msgbox',
     })
+    if scenario.dll_overrides:
+        env['WINEDLLOVERRIDES'] += ';' + scenario.dll_overrides
+
     started_at = time.time()
     with open(trace, 'wb') as err:
         runner = subprocess.Popen([WINE64, str(WORK / arch / 'runner.exe'), windows_path(result)],
