@@ -82,3 +82,7 @@ foreach(target fuzz_command_tail fuzz_launcher_dir fuzz_launch)
   set_tests_properties(${target} PROPERTIES LABELS fuzz TIMEOUT 600)
   file(MAKE_DIRECTORY ${found})
 endforeach()
+
+add_test(NAME disc_kit COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/disc_kit_test.py
+                               ${CMAKE_SOURCE_DIR}/build/win32)
+set_tests_properties(disc_kit PROPERTIES LABELS kit)

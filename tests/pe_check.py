@@ -1,77 +1,18 @@
 #!/usr/bin/env python3
 """Checks a built launcher as a file: machine, subsystem, imports, resources,
 mitigation flags, size. Usage: pe_check.py win32|win64 PATH"""
+import os
 import struct
 import sys
 
-SIZE_BUDGET_WIN32 = 12288
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'scripts'))
+from pe_file import Pe  # noqa: E402
+
+SIZE_BUDGET_WIN32 = 11264
 ALLOWED_DLLS = {'kernel32.dll', 'user32.dll', 'advapi32.dll', 'msvcrt.dll'}
 RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 6, 14, 16
 DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x8000
 EXPECTED_ICONS = [(16, 4), (32, 4), (16, 8), (32, 8)]
-
-
-class Pe:
-    def __init__(self, data):
-        self.data = data
-        pe = struct.unpack_from('<I', data, 0x3C)[0]
-        if data[pe:pe + 4] != b'PE\0\0':
-            raise ValueError('no PE signature')
-        (self.machine, sections, self.timestamp, _, _, optional_size,
-         self.characteristics) = struct.unpack_from('<HHIIIHH', data, pe + 4)
-        opt = pe + 24
-        self.magic = struct.unpack_from('<H', data, opt)[0]
-        plus = self.magic == 0x20B
-        self.file_alignment = struct.unpack_from('<I', data, opt + 36)[0]
-        self.subsystem, self.dll_characteristics = struct.unpack_from('<HH', data, opt + 68)
-        dirs = opt + (112 if plus else 96)
-        self.directories = [struct.unpack_from('<II', data, dirs + 8 * i) for i in range(16)]
-        self.sections = []
-        table = opt + optional_size
-        for i in range(sections):
-            name, vsize, va, raw_size, raw = struct.unpack_from('<8sIIII', data, table + 40 * i)
-            self.sections.append((name.rstrip(b'\0').decode(), va, max(vsize, raw_size), raw))
-        self.plus = plus
-
-    def offset(self, rva):
-        for _, va, size, raw in self.sections:
-            if va <= rva < va + size:
-                return rva - va + raw
-        raise ValueError('address outside every section: %#x' % rva)
-
-    def text_at(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b'\0', start)].decode('latin-1')
-
-    def imported_dlls(self):
-        rva, _ = self.directories[1]
-        names, at = [], self.offset(rva)
-        while True:
-            entry = struct.unpack_from('<5I', self.data, at)
-            if not any(entry):
-                return names
-            names.append(self.text_at(entry[3]))
-            at += 20
-
-    def resources(self):
-        """Yields (type, name, language, data) for every resource."""
-        base_rva, _ = self.directories[2]
-        if not base_rva:
-            return
-        base = self.offset(base_rva)
-
-        def entries(at):
-            named, ids = struct.unpack_from('<HH', self.data, at + 12)
-            for i in range(named + ids):
-                ident, target = struct.unpack_from('<II', self.data, at + 16 + 8 * i)
-                yield ident, target
-
-        for rtype, t in entries(base):
-            for name, n in entries(base + (t & 0x7FFFFFFF)):
-                for lang, leaf in entries(base + (n & 0x7FFFFFFF)):
-                    data_rva, size = struct.unpack_from('<II', self.data, base + leaf)
-                    start = self.offset(data_rva)
-                    yield rtype, name, lang, self.data[start:start + size]
 
 
 def check(arch, path):

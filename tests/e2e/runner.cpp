@@ -1,5 +1,6 @@
 // Starts the launcher with the exact command line in ORVANE_E2E_COMMAND, waits
-// for it and writes its full 32-bit exit code (Linux sees only 8 bits of it).
+// for it and writes its full 32-bit exit code (Linux sees only 8 bits of it)
+// and the microseconds from the start to its end.
 // Usage: runner.exe <result file>
 #include <windows.h>
 
@@ -18,6 +19,9 @@ int main(int argc, char** argv)
     FILE* result = fopen(argv[1], "w");
     if (result == nullptr)
         return 2;
+    LARGE_INTEGER frequency, started, ended;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&started);
     if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
         fprintf(result, "start-failed %lu\n", GetLastError());
@@ -25,9 +29,11 @@ int main(int argc, char** argv)
         return 3;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
+    QueryPerformanceCounter(&ended);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
-    fprintf(result, "0x%08lX\n", static_cast<unsigned long>(code));
+    long long micros = (ended.QuadPart - started.QuadPart) * 1000000 / frequency.QuadPart;
+    fprintf(result, "0x%08lX %lld\n", static_cast<unsigned long>(code), micros);
     fclose(result);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
