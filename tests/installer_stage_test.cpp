@@ -201,22 +201,7 @@ TEST_F(InstallerStageTest, EveryFailedAllocationOnTheInstallerPathsEndsWithOutOf
         fake::state.processes.push_back(fake::ExitsWith(0, Registers(Version(1, 2))));
         fake::state.processes.push_back(fake::ExitsWith(0, Registers(Version(1, 3))));
     };
-    fake::Reset();
-    ResetContext();
-    setup();
-    ASSERT_EQ(RunLaunchSequence(""), Ok);
-    long total = fake::state.allocationsMade;
     // Own folder, installer path, version buffer, install line, AppDir,
     // update line, AppDir, player line.
-    EXPECT_EQ(total, 8);
-    for (long n = 1; n <= total; ++n) {
-        SCOPED_TRACE(n);
-        fake::Reset();
-        ResetContext();
-        setup();
-        fake::state.failAllocation = n;
-        EXPECT_EQ(RunLaunchSequence(""), OutOfMemory);
-        EXPECT_EQ(fake::state.liveAllocations, 0);
-        EXPECT_EQ(fake::OpenHandleCount(), 0u);
-    }
+    SweepAllocationFailures(setup, 8);
 }

@@ -105,31 +105,6 @@ TEST_F(LaunchSequenceTest, RegistryIsNotTouchedWhenOwnFolderIsUnknown)
     EXPECT_TRUE(fake::state.openedKeys.empty());
 }
 
-// Fails the 1st, 2nd, ... allocation of a run until a run makes no more.
-static void SweepAllocationFailures(const std::function<void()>& setup, int expectedAllocations)
-{
-    fake::Reset();
-    ResetContext();
-    setup();
-    LaunchResult clean = RunLaunchSequence("");
-    long total = fake::state.allocationsMade;
-    EXPECT_EQ(total, expectedAllocations) << "allocations in a clean run";
-    for (long n = 1; n <= total; ++n) {
-        SCOPED_TRACE(n);
-        fake::Reset();
-        ResetContext();
-        setup();
-        fake::state.failAllocation = n;
-        EXPECT_EQ(RunLaunchSequence(""), OutOfMemory);
-        EXPECT_EQ(fake::state.liveAllocations, 0);
-        EXPECT_EQ(fake::OpenHandleCount(), 0u);
-        EXPECT_EQ(Context.AppDir, nullptr);
-        EXPECT_EQ(Context.LauncherDir, nullptr);
-        EXPECT_EQ(Context.InstallerPath, nullptr);
-    }
-    EXPECT_GE(clean, Ok);
-}
-
 TEST_F(LaunchSequenceTest, EveryFailedAllocationEndsWithOutOfMemory)
 {
     // Own folder, AppDir, installer path, version buffer, player command line.

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "launch/launch_context.h"
 #include "launch/launch_result.h"
+#include "launch/launch_sequence.h"
 #include "tests/fake/fake_windows.h"
 
 constexpr uint32_t Version(uint32_t major, uint32_t minor)
@@ -62,3 +64,28 @@ protected:
         EXPECT_TRUE(fake::state.closeErrors.empty()) << "a handle was closed twice or wrongly";
     }
 };
+
+// Runs a launch once cleanly, then fails its 1st, 2nd, ... allocation until a
+// run makes no more: each must end with OutOfMemory, everything released.
+inline void SweepAllocationFailures(const std::function<void()>& setup, long expectedAllocations)
+{
+    fake::Reset();
+    ResetContext();
+    setup();
+    EXPECT_GE(RunLaunchSequence(""), Ok) << "the clean run";
+    long total = fake::state.allocationsMade;
+    EXPECT_EQ(total, expectedAllocations) << "allocations in a clean run";
+    for (long n = 1; n <= total; ++n) {
+        SCOPED_TRACE(n);
+        fake::Reset();
+        ResetContext();
+        setup();
+        fake::state.failAllocation = n;
+        EXPECT_EQ(RunLaunchSequence(""), OutOfMemory);
+        EXPECT_EQ(fake::state.liveAllocations, 0);
+        EXPECT_EQ(fake::OpenHandleCount(), 0u);
+        EXPECT_EQ(Context.AppDir, nullptr);
+        EXPECT_EQ(Context.LauncherDir, nullptr);
+        EXPECT_EQ(Context.InstallerPath, nullptr);
+    }
+}

@@ -33,9 +33,9 @@ static int CountEarlierRuns()
     return runs;
 }
 
-static void Register(char* spec)
+static void Register(char* entry)
 {
-    char* version = strchr(spec, '@');
+    char* version = strchr(entry, '@');
     if (version != nullptr)
         *version++ = '\0';
     char* autorun = version != nullptr ? strchr(version, '@') : nullptr;
@@ -45,8 +45,8 @@ static void Register(char* spec)
     if (RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
         return;
-    RegSetValueExA(key, "AppDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(spec),
-                   static_cast<DWORD>(strlen(spec) + 1));
+    RegSetValueExA(key, "AppDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(entry),
+                   static_cast<DWORD>(strlen(entry) + 1));
     if (version != nullptr) {
         DWORD value = strtoul(version, nullptr, 16);
         RegSetValueExA(key, "PlayerVersion", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4);
