@@ -177,11 +177,15 @@ def find(name):
 # --- the machine -----------------------------------------------------------
 
 def can_run_i386_natively():
-    probe = Path('/bin/true')
+    """Whether the kernel itself runs 32-bit x86 programs (no qemu in between)."""
+    loader = Path('/lib/ld-linux.so.2')
+    if not loader.exists():
+        return False
+    misc = Path('/proc/sys/fs/binfmt_misc/qemu-i386')
+    if misc.exists() and 'enabled' in misc.read_text():
+        return False  # it would run, but through qemu
     try:
-        return subprocess.run(['setarch', 'i386', str(probe)], capture_output=True).returncode == 0 \
-            and Path('/lib/ld-linux.so.2').exists() and os.access('/lib/ld-linux.so.2', os.X_OK) \
-            and subprocess.run(['/lib/ld-linux.so.2', '--help'], capture_output=True).returncode == 0
+        return subprocess.run([str(loader), '--help'], capture_output=True).returncode == 0
     except OSError:
         return False
 
@@ -210,17 +214,20 @@ def ensure_packages(arch):
         if 'i386' not in foreign:
             subprocess.run(['dpkg', '--add-architecture', 'i386'], check=True)
         wanted.append('wine32:i386')
-    missing = [p for p in wanted if not installed(p)]
+    apt_install([p for p in wanted if not installed(p)])
     if arch == 'win32' and not can_run_i386_natively() and not installed('qemu-user-static'):
-        missing.append('qemu-user-static')
-    apt_install(missing)
+        apt_install(['qemu-user-static'])
 
 
 def ensure_i386_execution():
     """This kernel may not run 32-bit programs itself: let qemu run them."""
     loader = '/usr/lib/wine/wine'
-    if subprocess.run([loader, '--version'], capture_output=True).returncode == 0:
-        return
+    try:
+        if subprocess.run([loader, '--version'], capture_output=True,
+                          env=wine_env('win32')).returncode == 0:
+            return
+    except OSError:
+        pass  # exec format error: this kernel does not run it
     misc = Path('/proc/sys/fs/binfmt_misc')
     if not (misc / 'register').exists():
         subprocess.run(['mount', '-t', 'binfmt_misc', 'binfmt_misc', str(misc)], check=True)
