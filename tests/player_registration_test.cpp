@@ -153,3 +153,16 @@ TEST_F(PlayerRegistrationTest, FailedAppDirAllocationDropsOldTextAndClosesKey)
     EXPECT_FALSE(Context.PlayerRegistered);
     EXPECT_FALSE(Context.AutorunPlayListCDs) << "the switch is still read";
 }
+
+TEST_F(PlayerRegistrationTest, SizeWithoutRoomForTerminatorsIsOutOfMemory)
+{
+    for (uint32_t claimed : {0xFFFFFFFEu, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(claimed);
+        fake::Reset();
+        fake::RegisterPlayer(kUser, "C:\\P", Version(1, 0));
+        fake::state.currentUser.values["appdir"].claimedSize = claimed;
+        EXPECT_EQ(ReadPlayerRegistration(), OutOfMemory);
+        EXPECT_EQ(fake::state.allocationsMade, 0) << "no short buffer is allocated";
+        EXPECT_EQ(fake::OpenHandleCount(), 0u);
+    }
+}

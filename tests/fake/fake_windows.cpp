@@ -232,7 +232,7 @@ long RegQueryValueExA(RegistryKey key, const char* valueName, uint32_t* type,
     if (type != nullptr)
         *type = value.type;
     if (data == nullptr) {
-        *size = stored;
+        *size = value.claimedSize != 0 ? value.claimedSize : stored;
         return kErrorSuccess;
     }
     if (*size < stored) {

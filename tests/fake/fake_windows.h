@@ -18,6 +18,7 @@ namespace fake {
 struct Value {
     uint32_t type;
     std::string data;  // stored bytes, terminator included only when given
+    uint32_t claimedSize = 0;  // when not 0, the size a query without a buffer reports
 };
 
 struct RegistryKeyState {
