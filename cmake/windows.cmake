@@ -36,7 +36,7 @@ target_link_options(OrvaneCD PRIVATE
     -Wl,--no-insert-timestamp
     -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--enable-reloc-section
     -Wl,--file-alignment,512)
-target_link_libraries(OrvaneCD PRIVATE kernel32 user32 advapi32)
+target_link_libraries(OrvaneCD PRIVATE kernel32 advapi32)
 
 # Stand-in programs for the end-to-end runs under Wine; built only on request
 # (target e2e_fixtures), never shipped.

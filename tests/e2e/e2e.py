@@ -260,10 +260,20 @@ def windows_path(path):
     return 'Z:' + str(path).replace('/', '\\')
 
 
-def wine(arch, args, display=True, **kwargs):
-    out = open(WORK / arch / 'wine.log', 'ab')
-    return subprocess.run([WINE64] + args, env=wine_env(arch, display), stdout=out,
-                          stderr=out, **kwargs)
+def wine(arch, args, display=True, check=False):
+    """Runs a Wine tool (regedit, wineboot). The first program of a new
+    wineserver session now and then fails for no reason of its own, so a
+    failed call is tried again; the tools used here are safe to repeat."""
+    with open(WORK / arch / 'wine.log', 'ab') as out:
+        for _ in range(3):
+            result = subprocess.run([WINE64] + args, env=wine_env(arch, display), stdout=out,
+                                    stderr=out)
+            if result.returncode == 0:
+                return result
+            time.sleep(1)
+    if check:
+        raise subprocess.CalledProcessError(result.returncode, [WINE64] + args)
+    return result
 
 
 def stop_wineserver(arch):
@@ -418,8 +428,8 @@ def write_registry(arch, scenario, path):
 def export_registry(arch, path):
     """The registry as the launcher could change it, without the player's own key."""
     parts = []
-    for root in ('HKEY_CURRENT_USER', 'HKEY_LOCAL_MACHINE\\Software'):
-        out = path.with_suffix('.part')
+    for index, root in enumerate(('HKEY_CURRENT_USER', 'HKEY_LOCAL_MACHINE\\Software')):
+        out = path.with_suffix('.part%d' % index)
         if out.exists():
             out.unlink()
         wine(arch, ['regedit', '/E', windows_path(out), root], check=True)
