@@ -47,6 +47,7 @@ SCENARIO_TIMEOUT = 240
 # programs that show a window. Neither is one Windows always takes from the
 # system folder.
 PLANTED_DLLS = ('version.dll', 'uxtheme.dll')
+PLANTED_ORDER = 'version,uxtheme=n,b'
 # Keys that the stand-in installer writes, and keys Wine itself rewrites as it
 # starts its services; everything else must come out of a run unchanged.
 REGISTRY_NOISE = ('\\Software\\Ervast', '\\WOW6432Node\\Ervast', 'Volatile Environment',
@@ -151,16 +152,14 @@ def scenarios():
         Scenario('kit_disc_install_yes', 'kit', [], 0,
                  [('installer', INSTALLER_LINE), ('player', player_line(NEW_PLAYER_DIR))],
                  [INSTALL_TEXT], 'y', install),
-        # DLLs planted beside the launcher. Wine's own user32 imports VERSION
-        # by name, so with Windows' search order for version.dll every GUI
-        # program under Wine loads the planted one; the launcher is therefore
-        # run with that order for uxtheme.dll only, and the control shows
-        # that a static VERSION import does load the planted file.
+        # DLLs planted beside the launcher, with Windows' search order (the
+        # program's folder first) for both names. The control imports VERSION
+        # statically and so loads the planted file in the same setup.
         Scenario('planted_dlls_not_loaded', 'planted', reg(), 0, [('player', player_line())],
-                 [UPDATE_TEXT], 'n', dll_overrides='uxtheme=n,b'),
+                 [UPDATE_TEXT], 'n', dll_overrides=PLANTED_ORDER),
         Scenario('planted_dll_control_loads_it', 'planted', [], 0x0BAD0D11,
                  [('planted', 'E:\\VERSION.dll')], command='E:\\control.exe',
-                 dll_overrides='version=n,b'),
+                 dll_overrides=PLANTED_ORDER),
         Scenario('machine_32bit_view_only', '1_3',
                  reg('HKLM32', MACHINE32_DIR, 0x10003) + reg('HKLM64', PLAYER_DIR, 0x10003), 0,
                  [('player', player_line(MACHINE32_DIR))], only='win32'),
