@@ -34,10 +34,10 @@ static void RestrictDllSearchToSystemFolder()
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (kernel == nullptr)
         return;
-    SetDefaultDllDirectoriesFunction restrict = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+    SetDefaultDllDirectoriesFunction setSearchOrder = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (restrict != nullptr)
-        restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (setSearchOrder != nullptr)
+        setSearchOrder(LOAD_LIBRARY_SEARCH_SYSTEM32);
     else
         LoadSystemLibrary("uxtheme.dll");
 }
