@@ -484,6 +484,17 @@ def answer_boxes(arch, runner, answers, deadline):
     return captions
 
 
+def prepare_machine(arch, scenario):
+    """The display, drive E: and the registry as the scenario wants them."""
+    set_display_mode(arch, scenario.display)
+    if scenario.display:
+        start_xvfb()
+    point_drive_e(arch, scenario.disc)
+    state_reg = WORK / arch / 'records' / (scenario.name + '.reg')
+    write_registry(arch, scenario, state_reg)
+    wine(arch, ['regedit', '/S', windows_path(state_reg)], display=scenario.display, check=True)
+
+
 def read_starts(record, expected):
     """The programs started, from the fixtures' records. The player is not
     waited for by the launcher, so its record may come a moment later."""
@@ -512,14 +523,7 @@ def run(arch, name):
         if path.exists():
             path.unlink()
 
-    set_display_mode(arch, scenario.display)
-    if scenario.display:
-        start_xvfb()
-    point_drive_e(arch, scenario.disc)
-    state_reg = records / (name + '.reg')
-    write_registry(arch, scenario, state_reg)
-    wine(arch, ['regedit', '/S', windows_path(state_reg)], display=scenario.display, check=True)
-
+    prepare_machine(arch, scenario)
     registry_before = export_registry(arch, records / (name + '.before'))
     files_before = snapshot_files(arch)
 
@@ -590,12 +594,7 @@ def screenshots(out_dir):
              ('prompt-update.png', Scenario('shot_update', '1_3', registered(), 0, []))]
     env_x = dict(os.environ, DISPLAY=DISPLAY)
     for file_name, scenario in shots:
-        set_display_mode(arch, True)
-        start_xvfb()
-        point_drive_e(arch, scenario.disc)
-        state_reg = WORK / arch / 'records' / (scenario.name + '.reg')
-        write_registry(arch, scenario, state_reg)
-        wine(arch, ['regedit', '/S', windows_path(state_reg)], check=True)
+        prepare_machine(arch, scenario)
         env = wine_env(arch, True, {'ORVANE_E2E_COMMAND': scenario.command,
                                     'ORVANE_E2E_INSTALLER': 'exit=1'})
         runner = subprocess.Popen([WINE64, str(WORK / arch / 'runner.exe'),
