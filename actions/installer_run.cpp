@@ -35,9 +35,10 @@ static LaunchResult StartWaitable(char* commandLine, const char* elevationFile,
     if (result != StartFailed || elevationFile == nullptr ||
         platform::GetLastError() != platform::kErrorElevationRequired)
         return result;
-    if (!platform::ShellExecuteExA(elevationFile, process))
-        return StartFailed;
-    return Ok;
+    if (platform::ShellExecuteExA(elevationFile, process))
+        return Ok;
+    // Declining Windows' elevation prompt is the user's No.
+    return platform::GetLastError() == platform::kErrorCancelled ? Skipped : StartFailed;
 }
 
 LaunchResult RunAndWait(char* commandLine, uint32_t* exitCode, const char* elevationFile)

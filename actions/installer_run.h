@@ -7,7 +7,7 @@
 // Starts the command line and waits for the process to end. With `exitCode`
 // it delivers the process's exit code. With `elevationFile`, a start refused
 // for want of administrator rights is retried through the shell with that file.
-// Ok, StartFailed or WaitFailed.
+// Ok, Skipped (the user declined the elevation), StartFailed or WaitFailed.
 LaunchResult RunAndWait(char* commandLine, uint32_t* exitCode = nullptr,
                         const char* elevationFile = nullptr);
 

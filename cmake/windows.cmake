@@ -21,6 +21,8 @@ set_source_files_properties(platform/win32_runtime.cpp PROPERTIES
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(ENTRY_SYMBOL _WinMainCRTStartup)
+  # No structured exception handler anywhere: say so, so none is dispatched.
+  target_link_options(OrvaneCD PRIVATE -Wl,--no-seh)
 else()
   set(ENTRY_SYMBOL WinMainCRTStartup)
 endif()

@@ -34,3 +34,12 @@ char* JoinTextList(size_t count, const char* const* pieces)
     *end = '\0';
     return text;
 }
+
+bool HoldsQuote(const char* text)
+{
+    for (; *text != '\0'; ++text) {
+        if (*text == '"')
+            return true;
+    }
+    return false;
+}

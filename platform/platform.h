@@ -79,7 +79,9 @@ bool VerQueryValueA(const void* block, const char* subBlock, const void** value,
 bool CreateProcessA(char* commandLine, uint32_t creationFlags, Handle* process,
                     Handle* thread);
 // SHELL32 is loaded from the system folder on this path only. Starts the file
-// with no verb and no parameters, shown normally, and hands back its process.
+// with no verb and no parameters, shown normally, and hands back its process;
+// on failure the last error says why (kErrorCancelled: the user declined the
+// elevation). The shell shows no error box of its own.
 bool ShellExecuteExA(const char* file, Handle* process);
 uint32_t GetLastError();
 bool CloseHandle(Handle handle);

@@ -40,14 +40,17 @@ bool ShellExecuteExA(const char* file, Handle* process)
     SHELLEXECUTEINFOA info;
     ZeroMemory(&info, sizeof info);
     info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // The shell would show an error box of its own when the start fails.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpFile = file;
     info.nShow = SW_SHOWNORMAL;
     if (!shellExecuteEx(&info))
         return false;
     // Without a process there is nothing to wait for.
-    if (info.hProcess == nullptr)
+    if (info.hProcess == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return false;
+    }
     *process = info.hProcess;
     return true;
 }

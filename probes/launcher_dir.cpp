@@ -1,5 +1,6 @@
 #include "probes/launcher_dir.h"
 
+#include "launch/join_text.h"
 #include "launch/launch_context.h"
 #include "platform/platform.h"
 
@@ -42,6 +43,9 @@ LaunchResult FindLauncherDir()
     // Older systems leave a cut path unterminated; ours is whole here but the
     // terminator is ours to set all the same.
     Context.LauncherDir[length] = '\0';
+    // A quote can only come from best-fit conversion of the Unicode name.
+    if (HoldsQuote(Context.LauncherDir))
+        return LauncherPathFailed;
 
     char* separator = FindLastSeparator(Context.LauncherDir);
     if (separator == nullptr)

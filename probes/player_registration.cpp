@@ -1,5 +1,6 @@
 #include "probes/player_registration.h"
 
+#include "launch/join_text.h"
 #include "launch/launch_context.h"
 #include "platform/platform.h"
 
@@ -46,15 +47,21 @@ static LaunchResult ReadAppDir(platform::RegistryKey key)
 
     uint32_t offered = size + 1;
     uint32_t returned = offered;
-    if (platform::RegQueryValueExA(key, "AppDir", nullptr, reinterpret_cast<unsigned char*>(text),
-                                   &returned) != platform::kErrorSuccess) {
+    bool read = platform::RegQueryValueExA(key, "AppDir", nullptr,
+                                           reinterpret_cast<unsigned char*>(text),
+                                           &returned) == platform::kErrorSuccess;
+    if (read) {
+        if (returned > offered)
+            returned = offered;
+        text[returned] = '\0';
+    }
+    // A quote would let the folder end the player's quoted path and add
+    // arguments of its own: such a folder is as unusable as an unreadable one.
+    if (!read || HoldsQuote(text)) {
         platform::ReleaseMemory(text);
         ReplaceText(&Context.AppDir, nullptr);
         return RegistrationMissing;
     }
-    if (returned > offered)
-        returned = offered;
-    text[returned] = '\0';
     ReplaceText(&Context.AppDir, text);
     return Ok;
 }

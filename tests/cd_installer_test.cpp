@@ -37,6 +37,18 @@ TEST_F(CdInstallerTest, ReadsMajorAndMinorOfTheInstaller)
              r.rootLength = 51;
          },
          Skipped, 0},
+        {"root block outside the copied resource",
+         [](fake::VersionResource& r) {
+             r.fileVersionMS = Version(1, 3);
+             r.rootPlace = fake::VersionResource::Place::OutsideBlock;
+         },
+         Skipped, 0},
+        {"root block running past the copied resource",
+         [](fake::VersionResource& r) {
+             r.fileVersionMS = Version(1, 3);
+             r.rootPlace = fake::VersionResource::Place::PastBlockEnd;
+         },
+         Skipped, 0},
         {"highest version", [](fake::VersionResource& r) { r.fileVersionMS = 0xFFFFFFFFu; }, Ok,
          0xFFFFFFFFu},
     };

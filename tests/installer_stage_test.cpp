@@ -122,6 +122,13 @@ TEST_F(InstallerStageTest, OffersInstallationToAMissingPlayer)
                  0, [] { fake::RegisterPlayer(kUser, "D:\\New Player", Version(1, 3), false); }));
          },
          Ok, {kInstallerLine, kNewPlayer}, Install},
+        {"user declines the elevation prompt",
+         [] {
+             InsertDisc(Version(1, 3));
+             fake::state.processes = {fake::CreateFails(platform::kErrorElevationRequired),
+                                      fake::ShellFails(platform::kErrorCancelled)};
+         },
+         Skipped, {kInstallerLine}, Install},
         {"installer 0.0 is never offered", [] { InsertDisc(0, Version(3, 1)); }, Ok, {}, None},
         {"no installer file", [] { InsertDiscWithoutInstaller(); }, Skipped, {}, None},
     };
@@ -158,6 +165,22 @@ TEST_F(InstallerStageTest, OffersUpdateOnlyToAStrictlyOlderPlayer)
              InsertDisc(Version(1, 3));
              RegisteredOld(Version(1, 2));
              fake::state.processes.push_back(fake::ExitsWith(0, [] { fake::RemovePlayerKey(kUser); }));
+         },
+         RegistrationMissing, {kInstallerLine}, Update},
+        {"user declines the elevation prompt: old player starts",
+         [] {
+             InsertDisc(Version(1, 3));
+             RegisteredOld(Version(1, 2));
+             fake::state.processes = {fake::CreateFails(platform::kErrorElevationRequired),
+                                      fake::ShellFails(platform::kErrorCancelled)};
+         },
+         Ok, {kInstallerLine, kOldPlayer}, Update},
+        {"update registers a folder holding a quote",
+         [] {
+             InsertDisc(Version(1, 3));
+             RegisteredOld(Version(1, 2));
+             fake::state.processes.push_back(fake::ExitsWith(
+                 0, [] { fake::RegisterPlayer(kUser, "D:\\New\" /x \"", Version(1, 3)); }));
          },
          RegistrationMissing, {kInstallerLine}, Update},
         {"2.0 against 1.9: no prompt",

@@ -99,10 +99,14 @@ TEST_F(LaunchSequenceTest, DecidesEachRun)
 
 TEST_F(LaunchSequenceTest, RegistryIsNotTouchedWhenOwnFolderIsUnknown)
 {
-    fake::state.modulePath = "nofolder.exe";
-    fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
-    EXPECT_EQ(RunLaunchSequence(""), LauncherPathFailed);
-    EXPECT_TRUE(fake::state.openedKeys.empty());
+    for (const char* path : {"nofolder.exe", "E:\\a\" -x \"b\\OrvaneCD.exe"}) {
+        SCOPED_TRACE(path);
+        fake::Reset();
+        fake::state.modulePath = path;
+        fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
+        EXPECT_EQ(RunLaunchSequence(""), LauncherPathFailed);
+        EXPECT_TRUE(fake::state.openedKeys.empty());
+    }
 }
 
 TEST_F(LaunchSequenceTest, EveryFailedAllocationEndsWithOutOfMemory)

@@ -38,6 +38,11 @@ TEST_F(LauncherDirTest, FindsFolderOfOwnPath)
         {"same bytes in a single-byte code page", "E:\\disc\\\x83\x5c.exe", false, Ok,
          "E:\\disc\\\x83\\"},
         {"lead byte before a real separator at the end", "E:\\x\x83", true, Ok, "E:\\"},
+        // Best-fit conversion turns U+FF02 in a Unicode name into a plain quote.
+        {"quote in a folder name", "E:\\a\" -x \"b\\OrvaneCD.exe", false, LauncherPathFailed,
+         "E:\\a\" -x \"b\\OrvaneCD.exe"},
+        {"quote in the file name", "E:\\Orvane\" -x \".exe", false, LauncherPathFailed,
+         "E:\\Orvane\" -x \".exe"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

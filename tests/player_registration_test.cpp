@@ -79,6 +79,18 @@ TEST_F(PlayerRegistrationTest, ReadsRegistrationFromTheRightKey)
         {"AppDir ends at its first zero byte",
          [] { fake::SetString(kUser, "AppDir", std::string("C:\\A\0junk", 9)); },
          {Ok, "C:\\A", true, 0}},
+        // A quote, typed or best-fit from U+FF02, would end the player's quoting.
+        {"AppDir starting with a quote",
+         [] { fake::RegisterPlayer(kUser, "\"C:\\P", Version(1, 0)); },
+         {RegistrationMissing, "(absent)", true, Version(1, 0)}},
+        {"AppDir with a quote inside",
+         [] {
+             fake::RegisterPlayer(kUser, "C:\\P\\Orvanex.exe\" /injected \"x", Version(1, 0));
+         },
+         {RegistrationMissing, "(absent)", true, Version(1, 0)}},
+        {"AppDir ending with a quote",
+         [] { fake::RegisterPlayer(kUser, "C:\\P\"", Version(1, 0)); },
+         {RegistrationMissing, "(absent)", true, Version(1, 0)}},
         {"autorun as text reading 0, version of 8 bytes",
          [] {
              fake::SetString(kUser, "AppDir", std::string("C:\\P\0", 5));

@@ -297,7 +297,20 @@ bool VerQueryValueA(const void* block, const char* subBlock, const void** value,
     const FakeBlock* fakeBlock = static_cast<const FakeBlock*>(block);
     if (fakeBlock->info.signature != 0xFEEF04BD || fakeBlock->resource.queryFails)
         return false;
-    *value = &fakeBlock->info;
+    // A damaged resource may point anywhere: elsewhere in memory, or so close
+    // to the block's end that the fixed information runs past it.
+    static const FixedFileInfo elsewhere{0xFEEF04BD, 0, 0x00090009, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    switch (fakeBlock->resource.rootPlace) {
+    case fake::VersionResource::Place::InBlock:
+        *value = &fakeBlock->info;
+        break;
+    case fake::VersionResource::Place::OutsideBlock:
+        *value = &elsewhere;
+        break;
+    case fake::VersionResource::Place::PastBlockEnd:
+        *value = reinterpret_cast<const char*>(block) + sizeof(FakeBlock) - 20;
+        break;
+    }
     *length = fakeBlock->resource.rootLength;
     return true;
 }

@@ -33,6 +33,7 @@ struct VersionResource {
     bool copyFails = false;
     bool queryFails = false;
     uint32_t rootLength = 52;    // length VerQueryValueA reports
+    enum class Place { InBlock, OutsideBlock, PastBlockEnd } rootPlace = Place::InBlock;
     uint32_t fileVersionMS = 0;
     uint32_t fileVersionLS = 0;
 };

@@ -71,6 +71,7 @@ fake::ProcessScript Program(FuzzedDataProvider& input)
     script.createFails = input.ConsumeProbability<float>() < 0.15f;
     script.createError = input.ConsumeBool() ? platform::kErrorElevationRequired : 2;
     script.shellFails = input.ConsumeProbability<float>() < 0.3f;
+    script.shellError = input.ConsumeBool() ? platform::kErrorCancelled : 2;
     script.waitResult = input.ConsumeProbability<float>() < 0.1f ? platform::kWaitFailed
                                                                  : platform::kWaitObject0;
     script.exitCodeFails = input.ConsumeProbability<float>() < 0.1f;
@@ -110,6 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         resource.copyFails = input.ConsumeProbability<float>() < 0.1f;
         resource.queryFails = input.ConsumeProbability<float>() < 0.1f;
         resource.rootLength = input.ConsumeBool() ? 52 : input.ConsumeIntegralInRange(0, 64);
+        resource.rootPlace = input.PickValueInArray(
+            {fake::VersionResource::Place::InBlock, fake::VersionResource::Place::OutsideBlock,
+             fake::VersionResource::Place::PastBlockEnd});
         resource.fileVersionMS = input.ConsumeIntegral<uint32_t>();
         resource.fileVersionLS = input.ConsumeIntegral<uint32_t>();
         fake::state.versions[folder + "\\Orvane Installer\\ervast_orvane.exe"] = resource;
@@ -158,6 +162,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(fake::state.prompts.empty());
         FUZZ_CHECK(fake::state.started.empty() && fake::state.shellStarted.empty());
     }
+    // A quote in the launcher's own path (as best-fit conversion makes one) ends
+    // the run before the registry is read; one in "AppDir" never starts the player.
+    if (std::string(fake::state.modulePath.c_str()).find('"') != std::string::npos)
+        FUZZ_CHECK(fake::state.openedKeys.empty() && fake::state.launched.empty());
+    if (players == 1)
+        FUZZ_CHECK(fake::state.appDirsRead.back().find('"') == std::string::npos);
     // The player starts only after a read of "AppDir", from the folder read last.
     if (players == 1) {
         FUZZ_CHECK(result == Ok || result == StartFailed);
