@@ -22,7 +22,11 @@ set_source_files_properties(platform/win32_runtime.cpp PROPERTIES
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(ENTRY_SYMBOL _WinMainCRTStartup)
   # No structured exception handler anywhere: say so, so none is dispatched.
-  target_link_options(OrvaneCD PRIVATE -Wl,--no-seh)
+  # The layout puts the import tables into the read-only data.
+  target_link_options(OrvaneCD PRIVATE -Wl,--no-seh
+      -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/launcher-i386.ld)
+  set_target_properties(OrvaneCD PROPERTIES
+      LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/launcher-i386.ld)
 else()
   set(ENTRY_SYMBOL WinMainCRTStartup)
 endif()

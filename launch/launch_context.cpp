@@ -2,7 +2,14 @@
 
 #include "platform/platform.h"
 
-LaunchContext Context = {nullptr, nullptr, true, 0, false, nullptr, 0};
+// Zero-filled until the run starts: the executable then carries no writable
+// initialised data at all.
+LaunchContext Context;
+
+void StartLaunchContext()
+{
+    Context = LaunchContext{nullptr, nullptr, true, 0, false, nullptr, 0};
+}
 
 void ReplaceText(char** field, char* text)
 {

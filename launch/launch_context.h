@@ -15,6 +15,9 @@ struct LaunchContext {
 
 extern LaunchContext Context;
 
+// Puts the context in its initial values; the first step of every run.
+void StartLaunchContext();
+
 // Releases AppDir, LauncherDir and InstallerPath, each when present, and marks
 // them absent. Safe to call again.
 void ReleaseLaunchTexts();

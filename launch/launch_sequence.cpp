@@ -27,6 +27,7 @@ static LaunchResult RunLaunchSteps(const char* commandTail)
 
 LaunchResult RunLaunchSequence(const char* commandTail)
 {
+    StartLaunchContext();
     LaunchResult result = RunLaunchSteps(commandTail);
     ReleaseLaunchTexts();
     return result;

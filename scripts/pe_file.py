@@ -21,10 +21,13 @@ class Pe:
         dirs = opt + (112 if plus else 96)
         self.directories = [struct.unpack_from('<II', data, dirs + 8 * i) for i in range(16)]
         self.sections = []
+        self.section_flags = {}  # name -> (raw size, characteristics)
         table = opt + optional_size
         for i in range(sections):
             name, vsize, va, raw_size, raw = struct.unpack_from('<8sIIII', data, table + 40 * i)
-            self.sections.append((name.rstrip(b'\0').decode(), va, max(vsize, raw_size), raw))
+            name = name.rstrip(b'\0').decode()
+            self.sections.append((name, va, max(vsize, raw_size), raw))
+            self.section_flags[name] = (raw_size, struct.unpack_from('<I', data, table + 40 * i + 36)[0])
         self.plus = plus
 
     def offset(self, rva):

@@ -21,7 +21,7 @@ void CheckRun(const Scenario& run)
 {
     SCOPED_TRACE(run.name);
     fake::Reset();
-    ResetContext();
+    StartLaunchContext();
     run.setup();
     EXPECT_EQ(RunLaunchSequence(run.tail), run.result);
     EXPECT_EQ(fake::state.started, run.started);

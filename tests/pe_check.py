@@ -8,7 +8,8 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'scripts'))
 from pe_file import Pe  # noqa: E402
 
-SIZE_BUDGET_WIN32 = 11264
+SIZE_BUDGET_WIN32 = 10240
+MEM_WRITE = 0x80000000
 IMPORTED_DLLS = ['kernel32.dll', 'advapi32.dll']
 RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 6, 14, 16
 DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x0400, 0x8000
@@ -50,6 +51,15 @@ def check(arch, path):
     if arch == 'win32':
         expect('relocation section kept', reloc_rva != 0 and reloc_size > 0,
                'size %d' % reloc_size)
+
+    if arch == 'win32':
+        # Writable data is zero-filled (.bss, no file space); the resources
+        # keep the resource compiler's flags.
+        writable = [name for name, (raw, flags) in pe.section_flags.items()
+                    if flags & MEM_WRITE and raw and name != '.rsrc']
+        expect('no writable initialised data', not writable, ', '.join(writable))
+        expect('import tables inside the read-only data',
+               '.idata' not in pe.section_flags, ', '.join(pe.section_flags))
 
     resources = list(pe.resources())
     types = sorted({r[0] for r in resources})

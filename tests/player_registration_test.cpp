@@ -120,7 +120,7 @@ TEST_F(PlayerRegistrationTest, ReadsRegistrationFromTheRightKey)
         SCOPED_TRACE(c.name);
         fake::Reset();
         ReleaseLaunchTexts();
-        ResetContext();
+        StartLaunchContext();
         c.setup();
         EXPECT_EQ(ReadPlayerRegistration(), c.expected.result);
         EXPECT_EQ(Text(Context.AppDir), c.expected.appDir);

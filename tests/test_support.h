@@ -23,11 +23,6 @@ constexpr platform::RegistryRoot kMachine = platform::RegistryRoot::LocalMachine
 inline const char kLauncherPath[] = "E:\\OrvaneCD.exe";
 inline const char kInstallerPath[] = "E:\\Orvane Installer\\ervast_orvane.exe";
 
-inline void ResetContext()
-{
-    Context = LaunchContext{nullptr, nullptr, true, 0, false, nullptr, 0};
-}
-
 // The launcher at the root of E:, its installer declaring `installerVersion`.
 inline void InsertDisc(uint32_t installerVersion, uint32_t buildAndRevision = 0)
 {
@@ -53,7 +48,7 @@ protected:
     void SetUp() override
     {
         fake::Reset();
-        ResetContext();
+        StartLaunchContext();
     }
 
     void TearDown() override
@@ -70,7 +65,7 @@ protected:
 inline void SweepAllocationFailures(const std::function<void()>& setup, long expectedAllocations)
 {
     fake::Reset();
-    ResetContext();
+    StartLaunchContext();
     setup();
     EXPECT_GE(RunLaunchSequence(""), Ok) << "the clean run";
     long total = fake::state.allocationsMade;
@@ -78,7 +73,7 @@ inline void SweepAllocationFailures(const std::function<void()>& setup, long exp
     for (long n = 1; n <= total; ++n) {
         SCOPED_TRACE(n);
         fake::Reset();
-        ResetContext();
+        StartLaunchContext();
         setup();
         fake::state.failAllocation = n;
         EXPECT_EQ(RunLaunchSequence(""), OutOfMemory);

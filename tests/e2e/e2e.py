@@ -42,6 +42,10 @@ LAUNCHER = 'OrvaneCD.exe'
 LONG259 = 'L' * (259 - len('E:\\') - len('\\' + LAUNCHER))
 LONG258 = LONG259[:-1]
 ODD_FOLDER = 'Playlist Disc Müsik'
+# U+FF02 (full-width quotation mark) is best-fit to a plain quote in code page 1252.
+QUOTE_FOLDER = 'a\uff02 -x \uff02b'
+QUOTE_LAUNCHER = 'Orvane\uff02 -x \uff02.exe'
+QUOTED_APP_DIR = PLAYER_DIR + r'\Orvanex.exe" /injected "x'
 SCENARIO_TIMEOUT = 240
 # version.dll is what the launcher needs; uxtheme.dll is loaded late by many
 # programs that show a window. Neither is one Windows always takes from the
@@ -149,6 +153,13 @@ def scenarios():
         Scenario('folder_with_blanks_and_umlaut', 'paths', reg(version=0x10003), 0,
                  [('player', player_line(disc_folder='E:\\%s\\' % ODD_FOLDER))],
                  command='"E:\\%s\\%s"' % (ODD_FOLDER, LAUNCHER)),
+        # Best-fit quotes in the launcher's own path, and a quote in AppDir,
+        # would end the quoting of the player's line: nothing may start.
+        Scenario('best_fit_quote_in_disc_folder', 'paths', reg(version=0x10003), -6, [],
+                 command='"E:\\%s\\%s"' % (QUOTE_FOLDER, LAUNCHER)),
+        Scenario('best_fit_quote_in_launcher_name', 'paths', reg(version=0x10003), -6, [],
+                 command='"E:\\%s"' % QUOTE_LAUNCHER),
+        Scenario('quote_in_appdir', '1_3', reg(app_dir=QUOTED_APP_DIR, version=0x10003), -2, []),
         Scenario('kit_disc_install_yes', 'kit', [], 0,
                  [('installer', INSTALLER_LINE), ('player', player_line(NEW_PLAYER_DIR))],
                  [INSTALL_TEXT], 'y', install),
@@ -341,9 +352,10 @@ def make_discs(arch, build):
     for dll in PLANTED_DLLS:
         shutil.copy(build / 'e2e_planted.dll', planted / dll)
     shutil.copy(build / 'e2e_control.exe', planted / 'control.exe')
-    for folder in (LONG259, LONG258, ODD_FOLDER):
+    for folder in (LONG259, LONG258, ODD_FOLDER, QUOTE_FOLDER):
         (discs / 'paths' / folder).mkdir()
         shutil.copy(build / 'OrvaneCD.exe', discs / 'paths' / folder / LAUNCHER)
+    shutil.copy(build / 'OrvaneCD.exe', discs / 'paths' / QUOTE_LAUNCHER)
     # A disc laid out by the disc kit, as a disc maker would make it.
     subprocess.run([sys.executable, str(ROOT / 'scripts' / 'make-disc'),
                     str(build / 'e2e_installer_1_3.exe'),
@@ -409,7 +421,7 @@ def teardown():
 def reg_value(data):
     if isinstance(data, int):
         return 'dword:%08x' % data
-    return '"%s"' % data.replace('\\', '\\\\')
+    return '"%s"' % data.replace('\\', '\\\\').replace('"', '\\"')
 
 
 def write_registry(arch, scenario, path):

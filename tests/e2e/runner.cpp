@@ -1,6 +1,8 @@
 // Starts the launcher with the exact command line in ORVANE_E2E_COMMAND, waits
 // for it and writes its full 32-bit exit code (Linux sees only 8 bits of it)
 // and the microseconds from the start to its end.
+// The line is read and passed on in Unicode: the ANSI forms would best-fit
+// characters such as U+FF02 into quotes before the launcher ever saw them.
 // Usage: runner.exe <result file>
 #include <windows.h>
 
@@ -10,10 +12,10 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
         return 2;
-    static char command[32768];
-    if (GetEnvironmentVariableA("ORVANE_E2E_COMMAND", command, sizeof command) == 0)
+    static wchar_t command[32768];
+    if (GetEnvironmentVariableW(L"ORVANE_E2E_COMMAND", command, 32768) == 0)
         return 2;
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     FILE* result = fopen(argv[1], "w");
@@ -22,7 +24,7 @@ int main(int argc, char** argv)
     LARGE_INTEGER frequency, started, ended;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&started);
-    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
         fprintf(result, "start-failed %lu\n", GetLastError());
         fclose(result);

@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input(data, size);
     fake::Reset();
-    Context = LaunchContext{nullptr, nullptr, true, 0, false, nullptr, 0};
+    StartLaunchContext();
     if (input.ConsumeBool())
         fake::UseCodePage932();
 

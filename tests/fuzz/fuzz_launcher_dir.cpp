@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1)
         return 0;
     fake::Reset();
-    Context = LaunchContext{nullptr, nullptr, true, 0, false, nullptr, 0};
+    StartLaunchContext();
     uint8_t flags = data[0];
     if (flags & 1)
         fake::UseCodePage932();
