@@ -15,6 +15,9 @@ int main(int argc, char** argv)
     static wchar_t command[32768];
     if (GetEnvironmentVariableW(L"ORVANE_E2E_COMMAND", command, 32768) == 0)
         return 2;
+    // The folder to start in (AutoPlay starts in the disc's root); none: ours.
+    static wchar_t folder[MAX_PATH];
+    bool inFolder = GetEnvironmentVariableW(L"ORVANE_E2E_FOLDER", folder, MAX_PATH) != 0;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -24,8 +27,8 @@ int main(int argc, char** argv)
     LARGE_INTEGER frequency, started, ended;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&started);
-    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
+    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr,
+                        inFolder ? folder : nullptr, &startup, &process)) {
         fprintf(result, "start-failed %lu\n", GetLastError());
         fclose(result);
         return 3;
