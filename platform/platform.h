@@ -14,8 +14,6 @@ using Handle = void*;
 enum class RegistryRoot { CurrentUser, LocalMachine };
 
 constexpr long kErrorSuccess = 0;
-constexpr long kErrorFileNotFound = 2;
-constexpr long kErrorMoreData = 234;
 constexpr uint32_t kErrorElevationRequired = 740;
 constexpr uint32_t kErrorCancelled = 1223;
 
@@ -24,11 +22,9 @@ constexpr uint32_t kRegDword = 4;
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 constexpr uint32_t kWaitObject0 = 0;
-constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
 
 constexpr unsigned kMbYesNo = 0x04;
 constexpr unsigned kMbIconInformation = 0x40;
-constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 
 constexpr uint32_t kDetachedProcess = 0x08;
@@ -55,7 +51,6 @@ static_assert(sizeof(FixedFileInfo) == 52, "FixedFileInfo must match VS_FIXEDFIL
 void* AllocateMemory(size_t size);
 void ReleaseMemory(void* block);
 
-const char* GetCommandLineA();
 bool IsDBCSLeadByte(unsigned char byte);
 
 // Own executable's path; 0 on failure, size when the path was cut (the text may

@@ -10,11 +10,7 @@ namespace platform {
 int MessageBoxA(const char* text, const char* caption, unsigned style)
 {
     using MessageBoxFunction = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
-    HMODULE user = LoadSystemLibrary("user32.dll");
-    if (user == nullptr)
-        return 0;
-    MessageBoxFunction show = reinterpret_cast<MessageBoxFunction>(
-        reinterpret_cast<void*>(GetProcAddress(user, "MessageBoxA")));
+    auto show = FindSystemFunction<MessageBoxFunction>("user32.dll", "MessageBoxA");
     if (show == nullptr)
         return 0;
     return show(nullptr, text, caption, style);

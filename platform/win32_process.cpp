@@ -29,11 +29,8 @@ bool CreateProcessA(char* commandLine, uint32_t creationFlags, Handle* process, 
 
 bool ShellExecuteExA(const char* file, Handle* process)
 {
-    HMODULE shell = LoadSystemLibrary("shell32.dll");
-    if (shell == nullptr)
-        return false;
-    ShellExecuteExFunction shellExecuteEx = reinterpret_cast<ShellExecuteExFunction>(
-        reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExA")));
+    auto shellExecuteEx =
+        FindSystemFunction<ShellExecuteExFunction>("shell32.dll", "ShellExecuteExA");
     if (shellExecuteEx == nullptr)
         return false;
 

@@ -11,11 +11,6 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;  // NOLINT(bugprone-reserved-identifier
 
 namespace platform {
 
-const char* GetCommandLineA()
-{
-    return ::GetCommandLineA();
-}
-
 bool IsDBCSLeadByte(unsigned char byte)
 {
     return ::IsDBCSLeadByte(byte) != FALSE;
@@ -31,11 +26,8 @@ bool IsDBCSLeadByte(unsigned char byte)
 static void RestrictDllSearchToSystemFolder()
 {
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr)
-        return;
-    SetDefaultDllDirectoriesFunction setSearchOrder = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    auto setSearchOrder = FindSystemFunction<SetDefaultDllDirectoriesFunction>(
+        "kernel32.dll", "SetDefaultDllDirectories");
     if (setSearchOrder != nullptr)
         setSearchOrder(LOAD_LIBRARY_SEARCH_SYSTEM32);
     else

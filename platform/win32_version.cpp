@@ -21,23 +21,15 @@ struct VersionFunctions {
 
 static VersionFunctions Version;
 
-template <typename Function>
-static Function FindFunction(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // All three or none.
 static bool LoadVersionFunctions()
 {
     if (!Version.tried) {
         Version.tried = true;
-        HMODULE module = LoadSystemLibrary("version.dll");
-        if (module != nullptr) {
-            Version.getSize = FindFunction<GetSizeFunction>(module, "GetFileVersionInfoSizeA");
-            Version.getInfo = FindFunction<GetInfoFunction>(module, "GetFileVersionInfoA");
-            Version.queryValue = FindFunction<QueryValueFunction>(module, "VerQueryValueA");
-        }
+        Version.getSize =
+            FindSystemFunction<GetSizeFunction>("version.dll", "GetFileVersionInfoSizeA");
+        Version.getInfo = FindSystemFunction<GetInfoFunction>("version.dll", "GetFileVersionInfoA");
+        Version.queryValue = FindSystemFunction<QueryValueFunction>("version.dll", "VerQueryValueA");
     }
     return Version.getSize != nullptr && Version.getInfo != nullptr &&
            Version.queryValue != nullptr;

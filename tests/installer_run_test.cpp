@@ -83,14 +83,14 @@ TEST_F(InstallerRunTest, RunInstallerMapsAnswersAndExitCodes)
         size_t starts;
     };
     const Case cases[] = {
-        {"Yes, exit 0", platform::kIdYes, fake::ExitsWith(0), Ok, 1},
+        {"Yes, exit 0", fake::kIdYes, fake::ExitsWith(0), Ok, 1},
         {"No starts nothing", platform::kIdNo, fake::ExitsWith(0), Skipped, 0},
         {"box cannot be shown counts as Yes", 0, fake::ExitsWith(0), Ok, 1},
         {"any other answer counts as Yes", 2, fake::ExitsWith(0), Ok, 1},
-        {"exit 1", platform::kIdYes, fake::ExitsWith(1), InstallerFailed, 1},
-        {"exit code unreadable", platform::kIdYes, fake::ExitCodeUnreadable(), InstallerFailed, 1},
-        {"cannot be started", platform::kIdYes, fake::CreateFails(), StartFailed, 1},
-        {"wait fails", platform::kIdYes, fake::WaitFails(), WaitFailed, 1},
+        {"exit 1", fake::kIdYes, fake::ExitsWith(1), InstallerFailed, 1},
+        {"exit code unreadable", fake::kIdYes, fake::ExitCodeUnreadable(), InstallerFailed, 1},
+        {"cannot be started", fake::kIdYes, fake::CreateFails(), StartFailed, 1},
+        {"wait fails", fake::kIdYes, fake::WaitFails(), WaitFailed, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -155,21 +155,21 @@ TEST_F(InstallerRunTest, OfferUpdateGivesUpQuietlyOrReadsTheNewRegistration)
     };
     const Case cases[] = {
         {"No", platform::kIdNo, fake::ExitsWith(0), Skipped, "C:\\Old", Version(1, 2)},
-        {"installer exits 3: old player kept", platform::kIdYes, fake::ExitsWith(3), Skipped,
+        {"installer exits 3: old player kept", fake::kIdYes, fake::ExitsWith(3), Skipped,
          "C:\\Old", Version(1, 2)},
-        {"exit code unreadable: old player kept", platform::kIdYes, fake::ExitCodeUnreadable(),
+        {"exit code unreadable: old player kept", fake::kIdYes, fake::ExitCodeUnreadable(),
          Skipped, "C:\\Old", Version(1, 2)},
-        {"exit 0, registration updated", platform::kIdYes,
+        {"exit 0, registration updated", fake::kIdYes,
          fake::ExitsWith(0, [] { fake::RegisterPlayer(kUser, "D:\\New", Version(1, 3)); }), Ok,
          "D:\\New", Version(1, 3)},
-        {"exit 0, key removed", platform::kIdYes,
+        {"exit 0, key removed", fake::kIdYes,
          fake::ExitsWith(0, [] { fake::RemovePlayerKey(kUser); }), RegistrationMissing, "C:\\Old", 0},
-        {"exit 0, AppDir removed", platform::kIdYes,
+        {"exit 0, AppDir removed", fake::kIdYes,
          fake::ExitsWith(0, [] { fake::state.currentUser.values.erase("appdir"); }),
          RegistrationMissing, "C:\\Old", Version(1, 2)},
-        {"cannot be started", platform::kIdYes, fake::CreateFails(), StartFailed, "C:\\Old",
+        {"cannot be started", fake::kIdYes, fake::CreateFails(), StartFailed, "C:\\Old",
          Version(1, 2)},
-        {"wait fails", platform::kIdYes, fake::WaitFails(), WaitFailed,
+        {"wait fails", fake::kIdYes, fake::WaitFails(), WaitFailed,
          "C:\\Old", Version(1, 2)},
     };
     for (const Case& c : cases) {

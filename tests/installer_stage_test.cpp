@@ -11,48 +11,9 @@ const char kInstallerLine[] = "\"E:\\Orvane Installer\\ervast_orvane.exe\"";
 const char kOldPlayer[] = "\"C:\\Old\\Orvanex.exe\" -p -l \"E:\\CDPlayList.p4u\"";
 const char kNewPlayer[] = "\"D:\\New Player\\Orvanex.exe\" -p -l \"E:\\CDPlayList.p4u\"";
 
-enum PromptSeen { None, Install, Update, InstallThenUpdate };
-
-struct Scenario {
-    const char* name;
-    std::function<void()> setup;
-    LaunchResult result;
-    std::vector<std::string> started;
-    PromptSeen prompts;
-};
-
 std::function<void()> Registers(uint32_t version)
 {
     return [version] { fake::RegisterPlayer(kUser, "D:\\New Player", version); };
-}
-
-std::vector<std::string> PromptsOf(PromptSeen seen)
-{
-    const std::string install = "In order to automatically play this CD";
-    const std::string update = "is newer than the one you have";
-    switch (seen) {
-    case Install: return {install};
-    case Update: return {update};
-    case InstallThenUpdate: return {install, update};
-    default: return {};
-    }
-}
-
-void CheckRun(const Scenario& run)
-{
-    SCOPED_TRACE(run.name);
-    fake::Reset();
-    StartLaunchContext();
-    run.setup();
-    EXPECT_EQ(RunLaunchSequence(""), run.result);
-    EXPECT_EQ(fake::state.started, run.started);
-    std::vector<std::string> expected = PromptsOf(run.prompts);
-    ASSERT_EQ(fake::state.prompts.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i)
-        EXPECT_NE(fake::state.prompts[i].text.find(expected[i]), std::string::npos);
-    EXPECT_EQ(fake::state.liveAllocations, 0);
-    EXPECT_EQ(fake::OpenHandleCount(), 0u);
-    EXPECT_TRUE(fake::state.closeErrors.empty());
 }
 
 void RegisteredOld(uint32_t version)
@@ -66,7 +27,7 @@ using InstallerStageTest = LauncherTest;
 
 TEST_F(InstallerStageTest, OffersInstallationToAMissingPlayer)
 {
-    const Scenario runs[] = {
+    const LaunchRun runs[] = {
         {"Yes, installer registers the disc's version",
          [] {
              InsertDisc(Version(1, 3));
@@ -132,13 +93,13 @@ TEST_F(InstallerStageTest, OffersInstallationToAMissingPlayer)
         {"installer 0.0 is never offered", [] { InsertDisc(0, Version(3, 1)); }, Ok, {}, None},
         {"no installer file", [] { InsertDiscWithoutInstaller(); }, Skipped, {}, None},
     };
-    for (const Scenario& run : runs)
+    for (const LaunchRun& run : runs)
         CheckRun(run);
 }
 
 TEST_F(InstallerStageTest, OffersUpdateOnlyToAStrictlyOlderPlayer)
 {
-    const Scenario runs[] = {
+    const LaunchRun runs[] = {
         {"1.2 against 1.3: prompt, No keeps the old player",
          [] {
              InsertDisc(Version(1, 3));
@@ -167,6 +128,13 @@ TEST_F(InstallerStageTest, OffersUpdateOnlyToAStrictlyOlderPlayer)
              fake::state.processes.push_back(fake::ExitsWith(0, [] { fake::RemovePlayerKey(kUser); }));
          },
          RegistrationMissing, {kInstallerLine}, Update},
+        {"update installer cannot be started: the old player is not started either",
+         [] {
+             InsertDisc(Version(1, 3));
+             RegisteredOld(Version(1, 2));
+             fake::state.processes.push_back(fake::CreateFails());
+         },
+         StartFailed, {kInstallerLine}, Update},
         {"user declines the elevation prompt: old player starts",
          [] {
              InsertDisc(Version(1, 3));
@@ -213,7 +181,7 @@ TEST_F(InstallerStageTest, OffersUpdateOnlyToAStrictlyOlderPlayer)
          },
          Ok, {kOldPlayer}, None},
     };
-    for (const Scenario& run : runs)
+    for (const LaunchRun& run : runs)
         CheckRun(run);
 }
 

@@ -8,92 +8,66 @@ using LaunchSequenceTest = LauncherTest;
 
 namespace {
 
-struct Scenario {
-    const char* name;
-    std::function<void()> setup;
-    const char* tail;
-    LaunchResult result;
-    std::vector<std::string> started;
-    size_t prompts;
-};
-
-void CheckRun(const Scenario& run)
-{
-    SCOPED_TRACE(run.name);
-    fake::Reset();
-    StartLaunchContext();
-    run.setup();
-    EXPECT_EQ(RunLaunchSequence(run.tail), run.result);
-    EXPECT_EQ(fake::state.started, run.started);
-    EXPECT_EQ(fake::state.prompts.size(), run.prompts);
-    EXPECT_EQ(Context.AppDir, nullptr);
-    EXPECT_EQ(Context.LauncherDir, nullptr);
-    EXPECT_EQ(Context.InstallerPath, nullptr);
-    EXPECT_EQ(fake::state.liveAllocations, 0);
-    EXPECT_EQ(fake::OpenHandleCount(), 0u);
-}
-
 const char kPlaylistLine[] = "\"C:\\Orvane\\Orvanex.exe\" -p -l \"E:\\CDPlayList.p4u\"";
 
 }  // namespace
 
 TEST_F(LaunchSequenceTest, DecidesEachRun)
 {
-    const Scenario runs[] = {
+    const LaunchRun runs[] = {
         {"registered, nothing newer, no tail",
          [] {
              InsertDisc(Version(1, 0));
              fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
          },
-         "", Ok, {kPlaylistLine}, 0},
+         Ok, {kPlaylistLine}},
         {"registered, with a tail",
          [] {
              InsertDisc(Version(1, 0));
              fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
          },
-         "/x y", Ok, {"\"C:\\Orvane\\Orvanex.exe\" /x y"}, 0},
+         Ok, {"\"C:\\Orvane\\Orvanex.exe\" /x y"}, None, "/x y"},
         {"autorun off in a complete key",
          [] {
              InsertDisc(Version(9, 0));
              fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0), false);
          },
-         "", Skipped, {}, 0},
+         Skipped, {}},
         {"key without AppDir, autorun off",
          [] {
              InsertDisc(Version(9, 0));
              fake::SetDword(kUser, "AutorunPlayListCDs", 0);
          },
-         "", RegistrationMissing, {}, 0},
-        {"no key, no installer on the disc", [] { InsertDiscWithoutInstaller(); }, "", Skipped,
-         {}, 0},
+         RegistrationMissing, {}},
+        {"no key, no installer on the disc", [] { InsertDiscWithoutInstaller(); }, Skipped, {}},
         {"no key, installer without version information",
          [] {
              InsertDisc(0);
              fake::state.versions[kInstallerPath].reportsZeroSize = true;
          },
-         "", Skipped, {}, 0},
-        {"no key, installer 0.0", [] { InsertDisc(0, 0x00030001); }, "", Ok, {}, 0},
+         Skipped, {}},
+        {"no key, installer 0.0", [] { InsertDisc(0, 0x00030001); }, Ok, {}},
         {"own path fails before the registry is read",
          [] {
              fake::state.modulePathFails = true;
              fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
          },
-         "", LauncherPathFailed, {}, 0},
+         LauncherPathFailed, {}},
         {"player executable missing",
          [] {
              InsertDisc(Version(1, 0));
              fake::RegisterPlayer(kUser, "C:\\Orvane", Version(1, 0));
              fake::state.processes.push_back(fake::CreateFails());
          },
-         "", StartFailed, {kPlaylistLine}, 0},
+         StartFailed, {kPlaylistLine}},
         {"key only under the machine root",
          [] {
              InsertDisc(Version(1, 0));
              fake::RegisterPlayer(kMachine, "C:\\Orvane", Version(1, 0));
          },
-         "", Ok, {kPlaylistLine}, 0},
+         Ok, {kPlaylistLine}},
     };
-    for (const Scenario& run : runs)
+    for (const LaunchRun& run : runs)
         CheckRun(run);
 }
 

@@ -98,6 +98,18 @@ TEST_F(PlayerRegistrationTest, ReadsRegistrationFromTheRightKey)
              fake::SetString(kUser, "PlayerVersion", Dword(5) + Dword(0), 11);
          },
          {Ok, "C:\\P", true, 0}},
+        {"AppDir grows between the size query and the read",
+         [] {
+             fake::RegisterPlayer(kUser, "C:\\P", Version(1, 0));
+             fake::state.currentUser.values["appdir"].growsBy = 8;
+         },
+         {RegistrationMissing, "(absent)", true, Version(1, 0)}},
+        {"autorun as a 4-byte binary of zeros",
+         [] {
+             fake::SetString(kUser, "AppDir", std::string("C:\\P\0", 5));
+             fake::SetString(kUser, "AutorunPlayListCDs", std::string(4, '\0'), 3);
+         },
+         {Ok, "C:\\P", true, 0}},
         {"DWORD values of the wrong size",
          [] {
              fake::SetString(kUser, "AppDir", std::string("C:\\P\0", 5));

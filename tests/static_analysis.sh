@@ -8,14 +8,18 @@ cd "$root"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# The C++ standard the builds use, read from the build itself.
+std=$(sed -n 's/^set(CMAKE_CXX_STANDARD \([0-9]*\))$/\1/p' CMakeLists.txt)
+[ -n "$std" ] || { echo "static analysis: no CMAKE_CXX_STANDARD in CMakeLists.txt"; exit 1; }
+
 cppcheck_run() {
   cppcheck --enable=warning,style,performance,portability --inline-suppr --error-exitcode=1 \
-    --std=c++17 --quiet -I . "$@"
+    --std=c++$std --quiet -I . "$@"
 }
 
 if [ "${1:-}" = "--seeded" ]; then
-  printf '[{"directory":"%s","file":"%s","command":"c++ -std=c++17 -c %s"}]\n' \
-    "$root" "$root/tests/static/seeded_fault.cpp" "$root/tests/static/seeded_fault.cpp" \
+  printf '[{"directory":"%s","file":"%s","command":"c++ -std=c++%s -c %s"}]\n' \
+    "$root" "$root/tests/static/seeded_fault.cpp" "$std" "$root/tests/static/seeded_fault.cpp" \
     > "$work/compile_commands.json"
   tidy=0; clang-tidy -p "$work" tests/static/seeded_fault.cpp >/dev/null 2>&1 || tidy=1
   check=0; cppcheck_run tests/static/seeded_fault.cpp >/dev/null 2>&1 || check=1

@@ -173,11 +173,6 @@ void ReleaseMemory(void* block)
     free(block);
 }
 
-const char* GetCommandLineA()
-{
-    return state.commandLine.c_str();
-}
-
 bool IsDBCSLeadByte(unsigned char byte)
 {
     return state.leadBytes.count(byte) != 0;
@@ -206,7 +201,7 @@ long RegOpenKeyExA(RegistryRoot root, const char* subKey, RegistryKey* key)
 {
     fake::RegistryKeyState& keyState = fake::Root(root);
     if (fake::Lower(subKey) != fake::kPlayerKey || !keyState.exists || keyState.openFails)
-        return kErrorFileNotFound;
+        return fake::kErrorFileNotFound;
     state.openedKeys.push_back(root == RegistryRoot::CurrentUser ? "HKCU" : "HKLM");
     if (keyState.openGivesNoKey) {
         *key = nullptr;
@@ -221,23 +216,27 @@ long RegQueryValueExA(RegistryKey key, const char* valueName, uint32_t* type,
 {
     auto open = state.openHandles.find(key);
     if (open == state.openHandles.end())
-        return 6;  // ERROR_INVALID_HANDLE
+        return fake::kErrorInvalidHandle;
     fake::RegistryKeyState& keyState =
         open->second == "key:HKCU" ? state.currentUser : state.localMachine;
     auto found = keyState.values.find(fake::Lower(valueName));
     if (found == keyState.values.end())
-        return kErrorFileNotFound;
-    const fake::Value& value = found->second;
+        return fake::kErrorFileNotFound;
+    fake::Value& value = found->second;
     uint32_t stored = static_cast<uint32_t>(value.data.size());
     if (type != nullptr)
         *type = value.type;
     if (data == nullptr) {
         *size = value.claimedSize != 0 ? value.claimedSize : stored;
+        value.data.insert(0, value.growsBy, 'g');
+        value.growsBy = 0;
         return kErrorSuccess;
     }
     if (*size < stored) {
+        // Windows leaves the buffer's contents undefined: never anything usable.
+        memset(data, 0xCD, *size);
         *size = stored;
-        return kErrorMoreData;  // the buffer is left as it was
+        return fake::kErrorMoreData;
     }
     memcpy(data, value.data.data(), stored);
     if (fake::Lower(valueName) == "appdir")
@@ -256,7 +255,7 @@ long RegCloseKey(RegistryKey key)
     std::string kind = open == state.openHandles.end() ? "key" : open->second;
     if (kind.rfind("key:", 0) != 0)
         kind = "key";
-    return fake::CloseKind(key, kind) ? kErrorSuccess : 6;
+    return fake::CloseKind(key, kind) ? kErrorSuccess : fake::kErrorInvalidHandle;
 }
 
 // The fake block: the resource's script, then the fixed information.
@@ -363,7 +362,7 @@ uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds)
 {
     auto running = state.running.find(handle);
     if (running == state.running.end() || milliseconds != kInfinite)
-        return kWaitFailed;
+        return fake::kWaitFailed;
     return running->second.waitResult;
 }
 
@@ -380,7 +379,7 @@ int MessageBoxA(const char* text, const char* caption, unsigned style)
 {
     state.prompts.push_back(fake::Prompt{text, caption, style});
     if (state.answers.empty())
-        return kIdYes;
+        return fake::kIdYes;
     int answer = state.answers.front();
     state.answers.pop_front();
     return answer;

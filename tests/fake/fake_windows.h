@@ -15,10 +15,18 @@
 
 namespace fake {
 
+// Win32 values that only the fake hands out.
+constexpr long kErrorFileNotFound = 2;
+constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorMoreData = 234;
+constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
+constexpr int kIdYes = 6;
+
 struct Value {
     uint32_t type;
     std::string data;  // stored bytes, terminator included only when given
     uint32_t claimedSize = 0;  // when not 0, the size a query without a buffer reports
+    size_t growsBy = 0;        // bytes another program adds right after a size query
 };
 
 struct RegistryKeyState {
@@ -53,7 +61,7 @@ struct ProcessScript {
 ProcessScript ExitsWith(uint32_t code, std::function<void()> run = nullptr);
 ProcessScript CreateFails(uint32_t error = 2);
 ProcessScript ShellFails(uint32_t error = platform::kErrorCancelled);
-ProcessScript WaitFails(uint32_t waitResult = platform::kWaitFailed);
+ProcessScript WaitFails(uint32_t waitResult = kWaitFailed);
 ProcessScript ExitCodeUnreadable();
 
 struct Prompt {
@@ -69,7 +77,6 @@ struct Windows {
     std::vector<std::string> openedKeys;  // "HKCU" or "HKLM" per successful open
     std::vector<std::string> appDirsRead;  // data handed out for "AppDir", up to its zero
 
-    std::string commandLine;
     std::string modulePath;
     bool modulePathFails = false;
     bool xpTruncation = false;     // cut paths come back unterminated

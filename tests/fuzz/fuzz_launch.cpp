@@ -72,7 +72,7 @@ fake::ProcessScript Program(FuzzedDataProvider& input)
     script.createError = input.ConsumeBool() ? platform::kErrorElevationRequired : 2;
     script.shellFails = input.ConsumeProbability<float>() < 0.3f;
     script.shellError = input.ConsumeBool() ? platform::kErrorCancelled : 2;
-    script.waitResult = input.ConsumeProbability<float>() < 0.1f ? platform::kWaitFailed
+    script.waitResult = input.ConsumeProbability<float>() < 0.1f ? fake::kWaitFailed
                                                                  : platform::kWaitObject0;
     script.exitCodeFails = input.ConsumeProbability<float>() < 0.1f;
     script.exitCode = input.ConsumeBool() ? 0 : input.ConsumeIntegral<uint32_t>();
@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fake::state.versions[folder + "\\Orvane Installer\\ervast_orvane.exe"] = resource;
     }
     for (int i = 0; i < 3; ++i) {
-        const int answers[] = {platform::kIdYes, platform::kIdNo, 0};
+        const int answers[] = {fake::kIdYes, platform::kIdNo, 0};
         fake::state.answers.push_back(input.PickValueInArray(answers));
         fake::state.processes.push_back(Program(input));
     }
