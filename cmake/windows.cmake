@@ -1,9 +1,7 @@
 # The Windows executable: no C runtime, only system DLLs, no timestamps.
 enable_language(RC)
 
-add_executable(OrvaneCD WIN32
-    ${LAUNCHER_SOURCES}
-    launch/win_main.cpp
+set(PLATFORM_SOURCES
     platform/win32_memory.cpp
     platform/win32_message_box.cpp
     platform/win32_module.cpp
@@ -13,36 +11,62 @@ add_executable(OrvaneCD WIN32
     platform/win32_startup.cpp
     platform/win32_system_library.cpp
     platform/win32_version.cpp
-    resources/launcher.rc
 )
-target_include_directories(OrvaneCD PRIVATE ${CMAKE_SOURCE_DIR})
 set_source_files_properties(platform/win32_runtime.cpp PROPERTIES
     COMPILE_OPTIONS -fno-tree-loop-distribute-patterns)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(ENTRY_SYMBOL _WinMainCRTStartup)
-  # No structured exception handler anywhere: say so, so none is dispatched.
-  # The layout puts the import tables into the read-only data.
-  target_link_options(OrvaneCD PRIVATE -Wl,--no-seh
-      -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/launcher-i386.ld)
-  set_target_properties(OrvaneCD PROPERTIES
-      LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/launcher-i386.ld)
 else()
   set(ENTRY_SYMBOL WinMainCRTStartup)
 endif()
 
-target_compile_options(OrvaneCD PRIVATE
-    $<$<COMPILE_LANGUAGE:CXX>:-Os -flto -ffunction-sections
-    -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
-    -fno-ident -fno-threadsafe-statics>)
-target_link_options(OrvaneCD PRIVATE
-    -nostdlib -s -Os -flto
-    -Wl,-e,${ENTRY_SYMBOL}
-    -Wl,--gc-sections
-    -Wl,--no-insert-timestamp
-    -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--enable-reloc-section
-    -Wl,--file-alignment,512)
-target_link_libraries(OrvaneCD PRIVATE kernel32 advapi32)
+# One launcher executable from the launcher's sources, the given platform
+# sources and libraries, with the shipped file's options.
+function(add_launcher name)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "" "PLATFORM;LIBRARIES;OPTIONS")
+  add_executable(${name} WIN32 ${ARG_OPTIONS}
+      ${LAUNCHER_SOURCES} launch/win_main.cpp ${ARG_PLATFORM} resources/launcher.rc)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE
+      $<$<COMPILE_LANGUAGE:CXX>:-Os -flto -ffunction-sections
+      -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
+      -fno-ident -fno-threadsafe-statics>)
+  target_link_options(${name} PRIVATE
+      -nostdlib -s -Os -flto
+      -Wl,-e,${ENTRY_SYMBOL}
+      -Wl,--gc-sections
+      -Wl,--no-insert-timestamp
+      -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--enable-reloc-section
+      -Wl,--file-alignment,512)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # No structured exception handler anywhere: say so, so none is dispatched.
+    # The layout puts the import tables into the read-only data.
+    target_link_options(${name} PRIVATE -Wl,--no-seh
+        -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/launcher-i386.ld)
+    set_target_properties(${name} PROPERTIES
+        LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/launcher-i386.ld)
+  endif()
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
+endfunction()
+
+add_launcher(OrvaneCD PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
+
+# Benchmark variants, never shipped (target bench_variants): the launcher
+# without the registry calls (so without ADVAPI32) or without the VERSION
+# load, each answering as the common path's machine does.
+add_custom_target(bench_variants)
+foreach(variant registry version)
+  set(platform ${PLATFORM_SOURCES})
+  list(REMOVE_ITEM platform platform/win32_${variant}.cpp)
+  set(libraries kernel32)
+  if(NOT variant STREQUAL registry)
+    list(APPEND libraries advapi32)
+  endif()
+  add_launcher(bench_without_${variant} OPTIONS EXCLUDE_FROM_ALL
+      PLATFORM ${platform} bench/without_${variant}.cpp LIBRARIES ${libraries})
+  add_dependencies(bench_variants bench_without_${variant})
+endforeach()
 
 # Stand-in programs for the end-to-end runs under Wine; built only on request
 # (target e2e_fixtures), never shipped.

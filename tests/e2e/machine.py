@@ -131,10 +131,11 @@ class Tier:
     # --- drive E: and the registry -------------------------------------------
 
     def point_drive_e(self, disc):
+        """`disc`: one of the tier's discs by name, or any folder."""
         link = self.prefix / 'dosdevices' / 'e:'
         if link.is_symlink() or link.exists():
             link.unlink()
-        link.symlink_to(self.discs / disc)
+        link.symlink_to(disc if isinstance(disc, Path) else self.discs / disc)
 
     def import_registry(self, reg_file, display=True):
         self.wine(['regedit', '/S', windows_path(reg_file)], display=display, check=True)
