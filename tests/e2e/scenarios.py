@@ -147,7 +147,7 @@ SCENARIOS = [
              exit_code=-6),
     Scenario(name='quote_in_appdir', registry=registered(app_dir=QUOTED_APP_DIR, version=V1_3),
              exit_code=-2),
-    Scenario(name='kit_disc_install_yes', disc='kit',
+    Scenario(name='signed_kit_disc_install_yes', disc='kit',
              prompts=[INSTALL_TEXT], answers='y', installer=REGISTERS_NEW,
              exit_code=0, started=[INSTALLER, player(NEW_PLAYER_DIR)]),
     # DLLs planted beside the launcher, with Windows' search order (the

@@ -1,0 +1,90 @@
+"""The properties every build of the launcher must have as a file: machine,
+subsystem, imports, resources, mitigation flags, size. Used by the PE check
+test and by the disc kit on the copy it signs."""
+import struct
+
+from pe_file import Pe
+
+SIZE_BUDGET_WIN32 = 10240
+MEM_WRITE = 0x80000000
+IMPORTED_DLLS = ['kernel32.dll', 'advapi32.dll']
+RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 6, 14, 16
+DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x0400, 0x8000
+EXPECTED_ICONS = [(16, 4), (32, 4), (16, 8), (32, 8)]
+
+
+def check(arch, data, with_budget=True):
+    """(what, ok, detail) for every property the shipped file must have. A
+    signed copy is checked without the size budget: its certificate table
+    comes on top."""
+    pe = Pe(data)
+    results = []
+
+    def expect(what, ok, detail=''):
+        results.append((what, ok, detail))
+
+    machine, magic = (0x14C, 0x10B) if arch == 'win32' else (0x8664, 0x20B)
+    expect('machine', pe.machine == machine and pe.magic == magic,
+           'machine %#x magic %#x' % (pe.machine, pe.magic))
+    expect('subsystem is Windows GUI', pe.subsystem == 2, str(pe.subsystem))
+    expect('no timestamp (reproducible)', pe.timestamp == 0, hex(pe.timestamp))
+    expect('512-byte file alignment', pe.file_alignment == 512, str(pe.file_alignment))
+
+    dlls = [d.lower() for d in pe.imported_dlls()]
+    # USER32, VERSION and SHELL32 are loaded from the system folder when needed.
+    expect('imports exactly KERNEL32 and ADVAPI32', sorted(dlls) == sorted(IMPORTED_DLLS),
+           ', '.join(dlls))
+
+    flags = pe.dll_characteristics
+    expect('ASLR, DEP and terminal-server-aware flags',
+           flags & (DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE) ==
+           DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE, hex(flags))
+    if arch == 'win32':
+        # The launcher registers no exception handler, so none may be dispatched.
+        expect('no SEH handlers (NO_SEH)', bool(flags & NO_SEH), hex(flags))
+    # x86 code holds absolute addresses and must carry their fixups; x64 code
+    # here is all RIP-relative, so only the stripped flag must stay clear.
+    reloc_rva, reloc_size = pe.directories[5]
+    expect('relocations not stripped', not pe.characteristics & 0x0001,
+           hex(pe.characteristics))
+    if arch == 'win32':
+        expect('relocation section kept', reloc_rva != 0 and reloc_size > 0,
+               'size %d' % reloc_size)
+
+    if arch == 'win32':
+        # Writable data is zero-filled (.bss, no file space); the resources
+        # keep the resource compiler's flags.
+        writable = [name for name, (raw, flags) in pe.section_flags.items()
+                    if flags & MEM_WRITE and raw and name != '.rsrc']
+        expect('no writable initialised data', not writable, ', '.join(writable))
+        expect('import tables inside the read-only data',
+               '.idata' not in pe.section_flags, ', '.join(pe.section_flags))
+
+    resources = list(pe.resources())
+    types = sorted({r[0] for r in resources})
+    expect('only icon resources', types == [RT_ICON, RT_GROUP_ICON], str(types))
+    expect('no version resource, no string table',
+           not any(r[0] in (RT_VERSION, RT_STRING) for r in resources))
+    groups = [r for r in resources if r[0] == RT_GROUP_ICON]
+    expect('one icon group 101, English (United States)',
+           [(g[1], g[2]) for g in groups] == [(101, 0x0409)],
+           str([(g[1], hex(g[2])) for g in groups]))
+    if groups:
+        group = groups[0][3]
+        count = struct.unpack_from('<H', group, 4)[0]
+        images = {r[1]: r[3] for r in resources if r[0] == RT_ICON}
+        found = []
+        for i in range(count):
+            width, height, _, _, _, bits, _, ident = struct.unpack_from('<BBBBHHIH', group,
+                                                                        6 + 14 * i)
+            header = images.get(ident, b'')
+            ok = len(header) >= 40 and struct.unpack_from('<iiHH', header, 4) == (
+                width, height * 2, 1, bits)
+            found.append((width, bits) if ok else ('bad image', ident))
+        expect('four images: 16 and 32 pixels in 16 and 256 colours',
+               sorted(found) == sorted(EXPECTED_ICONS) and len(images) == 4, str(found))
+
+    if arch == 'win32' and with_budget:
+        expect('size within %d bytes' % SIZE_BUDGET_WIN32, len(data) <= SIZE_BUDGET_WIN32,
+               '%d bytes' % len(data))
+    return results
