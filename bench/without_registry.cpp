@@ -13,10 +13,19 @@ long RegOpenKeyExA(RegistryRoot, const char*, RegistryKey* key)
     return kErrorSuccess;
 }
 
+static bool SameName(const char* a, const char* b)
+{
+    while (*a != '\0' && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
 long RegQueryValueExA(RegistryKey, const char* valueName, uint32_t* type, unsigned char* data,
                       uint32_t* size)
 {
-    if (valueName[0] == 'A') {  // "AppDir", with its terminator
+    if (SameName(valueName, "AppDir")) {  // with its terminator, as the installer writes it
         if (type != nullptr)
             *type = kRegSz;
         if (data != nullptr)
@@ -25,7 +34,7 @@ long RegQueryValueExA(RegistryKey, const char* valueName, uint32_t* type, unsign
         *size = sizeof kAppDir;
         return kErrorSuccess;
     }
-    uint32_t value = valueName[0] == 'P' ? 0x00010003u : 1u;  // version 1.3, autorun on
+    uint32_t value = SameName(valueName, "PlayerVersion") ? 0x00010003u : 1u;  // 1.3, autorun on
     *type = kRegDword;
     for (int i = 0; i < 4; ++i)
         data[i] = static_cast<unsigned char>(value >> (8 * i));
