@@ -45,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     LaunchResult result = FindLauncherDir();
     FUZZ_CHECK(result == Ok || result == LauncherPathFailed);
     if (result == Ok) {
+        FUZZ_CHECK(path.find('"') == std::string::npos);  // a quote is never a usable path
         std::string folder = Context.LauncherDir;
         FUZZ_CHECK(!folder.empty() && path.compare(0, folder.size(), folder) == 0);
         char last = folder.back();
