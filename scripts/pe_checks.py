@@ -8,6 +8,8 @@ from pe_file import Pe
 SIZE_BUDGET_WIN32 = 10240
 MEM_WRITE = 0x80000000
 IMPORTED_DLLS = ['kernel32.dll', 'advapi32.dll']
+# The registry is only read: no call that could write it is even imported.
+ADVAPI32_FUNCTIONS = {'RegOpenKeyExA', 'RegQueryValueExA', 'RegCloseKey'}
 RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 6, 14, 16
 DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x0400, 0x8000
 EXPECTED_ICONS = [(16, 4), (32, 4), (16, 8), (32, 8)]
@@ -34,6 +36,9 @@ def check(arch, data, with_budget=True):
     # USER32, VERSION and SHELL32 are loaded from the system folder when needed.
     expect('imports exactly KERNEL32 and ADVAPI32', sorted(dlls) == sorted(IMPORTED_DLLS),
            ', '.join(dlls))
+    registry = set(pe.imported_functions().get('advapi32.dll', []))
+    expect('from ADVAPI32 only the three registry reads', registry == ADVAPI32_FUNCTIONS,
+           ', '.join(sorted(registry)))
 
     flags = pe.dll_characteristics
     expect('ASLR, DEP and terminal-server-aware flags',

@@ -50,6 +50,26 @@ class Pe:
             names.append(self.text_at(entry[3]))
             at += 20
 
+    def imported_functions(self):
+        """{dll name in lower case: [function names]} (ordinals as '#n')."""
+        rva, _ = self.directories[1]
+        found, at = {}, self.offset(rva)
+        width, ordinal_flag = (8, 1 << 63) if self.plus else (4, 1 << 31)
+        while True:
+            entry = struct.unpack_from('<5I', self.data, at)
+            if not any(entry):
+                return found
+            names, thunk = [], self.offset(entry[0] or entry[4])
+            while True:
+                value = int.from_bytes(self.data[thunk:thunk + width], 'little')
+                if value == 0:
+                    break
+                names.append('#%d' % (value & 0xFFFF) if value & ordinal_flag
+                             else self.text_at((value & 0x7FFFFFFF) + 2))
+                thunk += width
+            found[self.text_at(entry[3]).lower()] = names
+            at += 20
+
     def resources(self):
         """Yields (type, name, language, data) for every resource."""
         base_rva, _ = self.directories[2]
