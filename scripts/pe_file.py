@@ -27,7 +27,8 @@ class Pe:
             name, vsize, va, raw_size, raw = struct.unpack_from('<8sIIII', data, table + 40 * i)
             name = name.rstrip(b'\0').decode()
             self.sections.append((name, va, max(vsize, raw_size), raw))
-            self.section_flags[name] = (raw_size, struct.unpack_from('<I', data, table + 40 * i + 36)[0])
+            flags = struct.unpack_from('<I', data, table + 40 * i + 36)[0]
+            self.section_flags[name] = (raw_size, flags)
         self.plus = plus
 
     def offset(self, rva):

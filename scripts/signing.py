@@ -120,7 +120,8 @@ def sign_launcher(launcher, pfx, password_file, timestamp):
     arch = 'win64' if Pe(launcher).plus else 'win32'
     with tempfile.TemporaryDirectory(prefix='orvane-sign.') as work:
         work = Path(work)
-        unsigned_path, signed_path, chain = work / 'unsigned.exe', work / 'signed.exe', work / 'ca.pem'
+        unsigned_path, signed_path = work / 'unsigned.exe', work / 'signed.exe'
+        chain = work / 'ca.pem'
         unsigned_path.write_bytes(launcher)
         chain.write_bytes(certificates + (SYSTEM_CAS.read_bytes() if SYSTEM_CAS.exists() else b''))
         sign(unsigned_path, signed_path, pfx, password, timestamp)

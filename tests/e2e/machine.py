@@ -268,5 +268,6 @@ def make_kit_disc(build, target):
                         str(build / 'e2e_installer_1_3.exe'),
                         str(ROOT / 'tests' / 'e2e' / 'demo-playlist.p4u'), str(target),
                         '--launcher', str(build / LAUNCHER), '--sign', str(pfx)], check=True,
-                       stdout=subprocess.DEVNULL, env=dict(os.environ, ORVANE_SIGN_PASSWORD=password))
+                       stdout=subprocess.DEVNULL,
+                       env=dict(os.environ, ORVANE_SIGN_PASSWORD=password))
     target.with_suffix('.iso').unlink()

@@ -110,7 +110,8 @@ def read_records(record, expected):
 
 
 def run(tier, scenario):
-    record, result, trace = (tier.records / (scenario.name + s) for s in ('.txt', '.exit', '.trace'))
+    record, result, trace = (tier.records / (scenario.name + suffix)
+                             for suffix in ('.txt', '.exit', '.trace'))
     for path in (record, result, trace):
         if path.exists():
             path.unlink()
