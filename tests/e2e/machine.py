@@ -157,6 +157,11 @@ class Tier:
         batch.write_text(''.join('regedit /E "%s" "%s"\r\n' % (windows_path(part), root)
                                  for part, root in zip(parts, roots)))
         self.wine(['cmd', '/c', windows_path(batch)], check=True)
+        # A batch hides a failed line (the first programs of a new wineserver
+        # session now and then fail); such a part is exported again alone.
+        for part, root in zip(parts, roots):
+            if not part.exists():
+                self.wine(['regedit', '/E', windows_path(part), root], check=True)
         text = '\n'.join(part.read_bytes().decode('utf-16', errors='replace') for part in parts)
         kept, skip = [], False
         for line in text.splitlines():
