@@ -169,4 +169,7 @@ def run(tier, scenario):
           (tier.arch, scenario.name, elapsed, exit_text, len(started), len(texts)))
     for failure in failures:
         print('  FAIL', failure)
+    if failures:  # what the fixtures recorded and Wine said, to tell why
+        print('  record:', record.read_text(encoding='cp1252') if record.exists() else '(none)')
+        print('  trace:', '\n  '.join(trace_text.splitlines()[-5:]))
     return 1 if failures else 0
