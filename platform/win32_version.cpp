@@ -26,10 +26,10 @@ static bool LoadVersionFunctions()
 {
     if (!Version.tried) {
         Version.tried = true;
-        Version.getSize =
-            FindSystemFunction<GetSizeFunction>("version.dll", "GetFileVersionInfoSizeA");
-        Version.getInfo = FindSystemFunction<GetInfoFunction>("version.dll", "GetFileVersionInfoA");
-        Version.queryValue = FindSystemFunction<QueryValueFunction>("version.dll", "VerQueryValueA");
+        HMODULE module = LoadSystemLibrary("version.dll");
+        Version.getSize = FindFunction<GetSizeFunction>(module, "GetFileVersionInfoSizeA");
+        Version.getInfo = FindFunction<GetInfoFunction>(module, "GetFileVersionInfoA");
+        Version.queryValue = FindFunction<QueryValueFunction>(module, "VerQueryValueA");
     }
     return Version.getSize != nullptr && Version.getInfo != nullptr &&
            Version.queryValue != nullptr;
