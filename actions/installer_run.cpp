@@ -41,13 +41,26 @@ static LaunchResult StartWaitable(char* commandLine, const char* elevationFile,
     return platform::GetLastError() == platform::kErrorCancelled ? Skipped : StartFailed;
 }
 
+// Waits for the process to end, dispatching what comes to the thread meanwhile:
+// a thread that has shown a window and stops answering holds up broadcasts.
+static bool WaitAnsweringMessages(platform::Handle process)
+{
+    for (;;) {
+        uint32_t woken = platform::MsgWaitForMultipleObjects(process, platform::kInfinite);
+        if (woken != platform::kWaitMessage)
+            return woken == platform::kWaitObject0;
+        while (platform::DispatchNextMessage()) {
+        }
+    }
+}
+
 LaunchResult RunAndWait(char* commandLine, uint32_t* exitCode, const char* elevationFile)
 {
     platform::Handle process = nullptr;
     LaunchResult result = StartWaitable(commandLine, elevationFile, &process);
     if (result != Ok)
         return result;
-    if (platform::WaitForSingleObject(process, platform::kInfinite) != platform::kWaitObject0) {
+    if (!WaitAnsweringMessages(process)) {
         platform::CloseHandle(process);
         return WaitFailed;
     }

@@ -3,13 +3,13 @@ enable_language(RC)
 
 set(PLATFORM_SOURCES
     platform/win32_memory.cpp
-    platform/win32_message_box.cpp
     platform/win32_module.cpp
     platform/win32_process.cpp
     platform/win32_registry.cpp
     platform/win32_runtime.cpp
     platform/win32_startup.cpp
     platform/win32_system_library.cpp
+    platform/win32_user32.cpp
     platform/win32_version.cpp
 )
 set_source_files_properties(platform/win32_runtime.cpp PROPERTIES

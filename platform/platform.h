@@ -22,6 +22,8 @@ constexpr uint32_t kRegDword = 4;
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 constexpr uint32_t kWaitObject0 = 0;
+// MsgWaitForMultipleObjects with one handle: a message came, not the process's end.
+constexpr uint32_t kWaitMessage = kWaitObject0 + 1;
 
 constexpr unsigned kMbYesNo = 0x04;
 constexpr unsigned kMbIconInformation = 0x40;
@@ -76,11 +78,20 @@ bool CreateProcessA(char* commandLine, uint32_t creationFlags, Handle* process,
 // SHELL32 is loaded from the system folder on this path only. Starts the file
 // with no verb and no parameters, shown normally, and hands back its process;
 // on failure the last error says why (kErrorCancelled: the user declined the
-// elevation). The shell shows no error box of its own.
+// elevation). The shell shows no error box of its own. The foreground window
+// is handed to the call, and the foreground right on, so that the elevation
+// prompt comes up in front rather than as a flashing taskbar button.
 bool ShellExecuteExA(const char* file, Handle* process);
 uint32_t GetLastError();
 bool CloseHandle(Handle handle);
-uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds);
+// Waits for the handle or for any message to this thread (QS_ALLINPUT). USER32
+// is loaded from the system folder; without it the wait fails (WAIT_FAILED):
+// Windows has no session without USER32, only a broken one.
+uint32_t MsgWaitForMultipleObjects(Handle handle, uint32_t milliseconds);
+// Removes one message from this thread's queue and dispatches it (PeekMessageA,
+// DispatchMessageA); false when the queue is empty. Only after the wait above
+// reported a message: USER32 is loaded then.
+bool DispatchNextMessage();
 bool GetExitCodeProcess(Handle process, uint32_t* exitCode);
 
 // No owner window.

@@ -39,6 +39,7 @@ bool ShellExecuteExA(const char* file, Handle* process)
     info.cbSize = sizeof info;
     // The shell would show an error box of its own when the start fails.
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = HandOnForeground();
     info.lpFile = file;
     info.nShow = SW_SHOWNORMAL;
     if (!shellExecuteEx(&info))
@@ -60,11 +61,6 @@ uint32_t GetLastError()
 bool CloseHandle(Handle handle)
 {
     return ::CloseHandle(handle) != FALSE;
-}
-
-uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds)
-{
-    return ::WaitForSingleObject(handle, milliseconds);
 }
 
 bool GetExitCodeProcess(Handle process, uint32_t* exitCode)

@@ -17,3 +17,17 @@ HMODULE LoadSystemLibrary(const char* fileName)
     path[end] = '\0';
     return LoadLibraryA(path);
 }
+
+bool LoadSystemFunctions(const SystemFunctions& wanted, FoundFunctions& found)
+{
+    if (!found.tried) {
+        found.tried = true;
+        HMODULE module = LoadSystemLibrary(wanted.fileName);
+        found.complete = module != nullptr;
+        for (int i = 0; found.complete && i < wanted.count; ++i) {
+            found.functions[i] = GetProcAddress(module, wanted.names[i]);
+            found.complete = found.functions[i] != nullptr;
+        }
+    }
+    return found.complete;
+}

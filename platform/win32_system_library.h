@@ -16,9 +16,41 @@ Function FindFunction(HMODULE module, const char* name)
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
+// Functions of a DLL in the system folder that a wrapper file needs together,
+// by name, and what was found of them: looked up once, on first use, all of
+// them or none.
+struct SystemFunctions {
+    const char* fileName;
+    const char* const* names;
+    int count;  // at most kMostSystemFunctions
+};
+
+constexpr int kMostSystemFunctions = 6;
+
+struct FoundFunctions {
+    bool tried;
+    bool complete;
+    FARPROC functions[kMostSystemFunctions];  // in the order of the names
+};
+
+// True when every function was found.
+bool LoadSystemFunctions(const SystemFunctions& wanted, FoundFunctions& found);
+
+// One found function, as the type the caller expects.
+template <typename Function>
+Function AsFunction(FARPROC found)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+}
+
 // The same for one function of a DLL in the system folder.
 template <typename Function>
 Function FindSystemFunction(const char* fileName, const char* name)
 {
     return FindFunction<Function>(LoadSystemLibrary(fileName), name);
 }
+
+// Lets the elevation prompt come up in front (USER32): hands this process's
+// right to set the foreground on and returns the foreground window, to be
+// named as the prompt's parent; nullptr without USER32.
+HWND HandOnForeground();

@@ -12,52 +12,45 @@ using GetSizeFunction = DWORD(WINAPI*)(LPCSTR, LPDWORD);
 using GetInfoFunction = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
 using QueryValueFunction = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
 
-struct VersionFunctions {
-    bool tried;
-    GetSizeFunction getSize;
-    GetInfoFunction getInfo;
-    QueryValueFunction queryValue;
-};
+enum VersionFunction { kGetSize, kGetInfo, kQueryValue, kVersionFunctionCount };
 
-static VersionFunctions Version;
+static const char* const kVersionNames[kVersionFunctionCount] = {
+    "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA"};
+static const SystemFunctions kVersion = {"version.dll", kVersionNames,
+                                         kVersionFunctionCount};
+static FoundFunctions Version;
 
-// All three or none.
-static bool LoadVersionFunctions()
+// The function at `which`, as the type the caller expects.
+template <typename Function>
+static Function Call(VersionFunction which)
 {
-    if (!Version.tried) {
-        Version.tried = true;
-        HMODULE module = LoadSystemLibrary("version.dll");
-        Version.getSize = FindFunction<GetSizeFunction>(module, "GetFileVersionInfoSizeA");
-        Version.getInfo = FindFunction<GetInfoFunction>(module, "GetFileVersionInfoA");
-        Version.queryValue = FindFunction<QueryValueFunction>(module, "VerQueryValueA");
-    }
-    return Version.getSize != nullptr && Version.getInfo != nullptr &&
-           Version.queryValue != nullptr;
+    return AsFunction<Function>(Version.functions[which]);
 }
 
 namespace platform {
 
 uint32_t GetFileVersionInfoSizeA(const char* path)
 {
-    if (!LoadVersionFunctions())
+    if (!LoadSystemFunctions(kVersion, Version))
         return 0;
     DWORD handle = 0;
-    return Version.getSize(path, &handle);
+    return Call<GetSizeFunction>(kGetSize)(path, &handle);
 }
 
 bool GetFileVersionInfoA(const char* path, uint32_t size, void* buffer)
 {
-    return LoadVersionFunctions() && Version.getInfo(path, 0, size, buffer) != FALSE;
+    return LoadSystemFunctions(kVersion, Version) &&
+           Call<GetInfoFunction>(kGetInfo)(path, 0, size, buffer) != FALSE;
 }
 
 bool VerQueryValueA(const void* block, const char* subBlock, const void** value,
                     uint32_t* length)
 {
-    if (!LoadVersionFunctions())
+    if (!LoadSystemFunctions(kVersion, Version))
         return false;
     void* found = nullptr;
     UINT foundLength = 0;
-    if (!Version.queryValue(block, subBlock, &found, &foundLength))
+    if (!Call<QueryValueFunction>(kQueryValue)(block, subBlock, &found, &foundLength))
         return false;
     *value = found;
     *length = foundLength;

@@ -5,14 +5,27 @@ import struct
 
 from pe_file import Pe
 
-SIZE_BUDGET_WIN32 = 10240
+# One file-alignment step above 10,240 bytes, for the manifest.
+SIZE_BUDGET_WIN32 = 10752
 MEM_WRITE = 0x80000000
 IMPORTED_DLLS = ['kernel32.dll', 'advapi32.dll']
 # The registry is only read: no call that could write it is even imported.
 ADVAPI32_FUNCTIONS = {'RegOpenKeyExA', 'RegQueryValueExA', 'RegCloseKey'}
-RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 6, 14, 16
+RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 6, 14, 16, 24
 DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x0400, 0x8000
 EXPECTED_ICONS = [(16, 4), (32, 4), (16, 8), (32, 8)]
+# The embedded manifest, to the byte: run as the invoker (no registry
+# virtualization, no installer detection, no manifest file beside the
+# launcher read), Windows 10 and 11 supported; no Common Controls, no DPI.
+MANIFEST = (
+    b'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+    b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">'
+    b'<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3"><security><requestedPrivileges>'
+    b'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>'
+    b'</requestedPrivileges></security></trustInfo>'
+    b'<compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1"><application>'
+    b'<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>'
+    b'</application></compatibility></assembly>')
 
 
 def check(arch, data, with_budget=True):
@@ -67,7 +80,12 @@ def check(arch, data, with_budget=True):
 
     resources = list(pe.resources())
     types = sorted({r[0] for r in resources})
-    expect('only icon resources', types == [RT_ICON, RT_GROUP_ICON], str(types))
+    expect('only icons and the manifest', types == [RT_ICON, RT_GROUP_ICON, RT_MANIFEST],
+           str(types))
+    manifests = [(r[1], r[2], r[3]) for r in resources if r[0] == RT_MANIFEST]
+    expect('one manifest 1, English (United States), asInvoker, exactly as expected',
+           manifests == [(1, 0x0409, MANIFEST)],
+           str([(m[0], hex(m[1]), len(m[2])) for m in manifests]))
     expect('no version resource, no string table',
            not any(r[0] in (RT_VERSION, RT_STRING) for r in resources))
     groups = [r for r in resources if r[0] == RT_GROUP_ICON]

@@ -54,6 +54,7 @@ TEST_F(InstallerRunTest, RunAndWaitReportsProcessOutcome)
     };
     const Case cases[] = {
         {"ends with 3", fake::ExitsWith(3), Ok, 3},
+        {"ends with 3 amid messages", fake::ExitsAmidMessages(3, {1, 3, 2}), Ok, 3},
         {"still-active code after the wait is taken as it is", fake::ExitsWith(259), Ok, 259},
         {"cannot be created", fake::CreateFails(), StartFailed, 12345},
         {"wait fails", fake::WaitFails(), WaitFailed, 12345},
@@ -68,6 +69,7 @@ TEST_F(InstallerRunTest, RunAndWaitReportsProcessOutcome)
         uint32_t exitCode = 12345;
         EXPECT_EQ(RunAndWait(line, &exitCode), c.result);
         EXPECT_EQ(exitCode, c.exitCode);
+        EXPECT_EQ(fake::state.queuedMessages, 0) << "every message dispatched";
         EXPECT_EQ(fake::OpenHandleCount(), 0u);
         EXPECT_TRUE(fake::state.closeErrors.empty());
     }

@@ -97,6 +97,13 @@ ProcessScript WaitFails(uint32_t waitResult)
     return script;
 }
 
+ProcessScript ExitsAmidMessages(uint32_t code, std::vector<int> messageBatches)
+{
+    ProcessScript script = ExitsWith(code);
+    script.messageBatches = std::move(messageBatches);
+    return script;
+}
+
 ProcessScript ExitCodeUnreadable()
 {
     ProcessScript script;
@@ -358,12 +365,26 @@ bool CloseHandle(Handle handle)
     return closed;
 }
 
-uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds)
+uint32_t MsgWaitForMultipleObjects(Handle handle, uint32_t milliseconds)
 {
     auto running = state.running.find(handle);
     if (running == state.running.end() || milliseconds != kInfinite)
         return fake::kWaitFailed;
-    return running->second.waitResult;
+    std::vector<int>& batches = running->second.messageBatches;
+    if (batches.empty())
+        return running->second.waitResult;
+    state.queuedMessages += batches.front();
+    batches.erase(batches.begin());
+    return kWaitMessage;
+}
+
+bool DispatchNextMessage()
+{
+    if (state.queuedMessages == 0)
+        return false;
+    --state.queuedMessages;
+    ++state.dispatchedMessages;
+    return true;
 }
 
 bool GetExitCodeProcess(Handle process, uint32_t* exitCode)

@@ -53,6 +53,8 @@ struct ProcessScript {
     bool shellFails = false;
     uint32_t shellError = platform::kErrorCancelled;
     uint32_t waitResult = platform::kWaitObject0;
+    // Messages posted to the launcher's thread while it waits, a batch a wake.
+    std::vector<int> messageBatches;
     bool exitCodeFails = false;
     uint32_t exitCode = 0;
     std::function<void()> run;   // what the program does while it runs
@@ -62,6 +64,7 @@ ProcessScript ExitsWith(uint32_t code, std::function<void()> run = nullptr);
 ProcessScript CreateFails(uint32_t error = 2);
 ProcessScript ShellFails(uint32_t error = platform::kErrorCancelled);
 ProcessScript WaitFails(uint32_t waitResult = kWaitFailed);
+ProcessScript ExitsAmidMessages(uint32_t code, std::vector<int> messageBatches);
 ProcessScript ExitCodeUnreadable();
 
 struct Prompt {
@@ -91,6 +94,11 @@ struct Windows {
     std::vector<std::string> launched;     // programs that did start, by either way
     uint32_t lastError = 0;
     std::map<void*, ProcessScript> running;  // by process handle
+
+    // The thread's queue: a wait wakes for new messages only, not for those
+    // left there since the last wake (no MWMO_INPUTAVAILABLE).
+    int queuedMessages = 0;
+    int dispatchedMessages = 0;
 
     std::deque<int> answers;  // message-box returns; Yes when none is left
     std::vector<Prompt> prompts;
