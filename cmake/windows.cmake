@@ -102,6 +102,13 @@ endforeach()
 add_e2e_program(e2e_control WIN32 ${E2E_DIR}/fixture_control.cpp)
 target_link_libraries(e2e_control PRIVATE version)
 
+# The launcher as it was before it embedded a manifest: the control for a
+# manifest file planted beside it.
+add_launcher(e2e_launcher_without_manifest OPTIONS EXCLUDE_FROM_ALL
+    PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
+target_compile_definitions(e2e_launcher_without_manifest PRIVATE WITHOUT_MANIFEST)
+add_dependencies(e2e_fixtures e2e_launcher_without_manifest)
+
 add_library(e2e_planted SHARED EXCLUDE_FROM_ALL ${E2E_DIR}/fixture_planted_dll.cpp)
 set_target_properties(e2e_planted PROPERTIES PREFIX "" OUTPUT_NAME e2e_planted)
 target_link_options(e2e_planted PRIVATE -static -s -Wl,--kill-at)

@@ -3,6 +3,7 @@ registry, how the launcher is started, which boxes appear and how they are
 answered, and what must happen (exit code, programs started)."""
 import dataclasses
 import shutil
+from pathlib import Path
 
 from machine import LAUNCHER, make_kit_disc
 
@@ -159,6 +160,15 @@ SCENARIOS = [
     Scenario(name='planted_dll_control_loads_it', disc='planted', command='E:\\control.exe',
              dll_overrides=PLANTED_ORDER,
              exit_code=0x0BAD0D11, started=[('planted', 'E:\\VERSION.dll')]),
+    # A manifest beside the launcher that claims the planted DLLs as its own,
+    # with the same search order: ignored, as the launcher embeds its own. The
+    # same launcher built without that loads the planted DLL.
+    Scenario(name='planted_manifest_ignored', disc='manifest', registry=registered(),
+             dll_overrides=PLANTED_ORDER, prompts=[UPDATE_TEXT], answers='n',
+             exit_code=0, started=[player()]),
+    Scenario(name='planted_manifest_control_loads_it', disc='manifest', registry=registered(),
+             command='E:\\unmanifested.exe', dll_overrides=PLANTED_ORDER,
+             exit_code=0x0BAD0D11, started=[('planted', 'E:\\version.dll')]),
     Scenario(name='machine_32bit_view_only', only='win32',
              registry=registered('HKLM32', MACHINE32_DIR, V1_3) +
              registered('HKLM64', PLAYER_DIR, V1_3),
@@ -193,6 +203,13 @@ def make_discs(tier):
     for dll in PLANTED_DLLS:
         shutil.copy(build / 'e2e_planted.dll', planted / dll)
     shutil.copy(build / 'e2e_control.exe', planted / 'control.exe')
+    # The same disc with a manifest beside the launcher and beside a build of
+    # it without the embedded one.
+    manifest = discs / 'manifest'
+    shutil.copytree(planted, manifest)
+    shutil.copy(build / 'e2e_launcher_without_manifest.exe', manifest / 'unmanifested.exe')
+    for program in (LAUNCHER, 'unmanifested.exe'):
+        shutil.copy(Path(__file__).parent / 'planted.manifest', manifest / (program + '.manifest'))
     for folder in (LONG259, LONG258, ODD_FOLDER, QUOTE_FOLDER):
         (discs / 'paths' / folder).mkdir()
         shutil.copy(build / LAUNCHER, discs / 'paths' / folder / LAUNCHER)
