@@ -113,3 +113,14 @@ add_library(e2e_planted SHARED EXCLUDE_FROM_ALL ${E2E_DIR}/fixture_planted_dll.c
 set_target_properties(e2e_planted PROPERTIES PREFIX "" OUTPUT_NAME e2e_planted)
 target_link_options(e2e_planted PRIVATE -static -s -Wl,--kill-at)
 add_dependencies(e2e_fixtures e2e_planted)
+
+# The conformance program (PE32, so that it runs on 32- and 64-bit Windows):
+# the end-to-end scenarios on whatever Win32 it finds.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_executable(conformance EXCLUDE_FROM_ALL
+      tests/conformance/disc.cpp tests/conformance/main.cpp tests/conformance/registry.cpp
+      tests/conformance/run.cpp tests/conformance/scenarios.cpp)
+  target_link_options(conformance PRIVATE -static -s -municode)
+  target_link_libraries(conformance PRIVATE advapi32 user32)
+  add_dependencies(e2e_fixtures conformance)
+endif()

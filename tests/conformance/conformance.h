@@ -1,0 +1,88 @@
+// The conformance program: the launcher's end-to-end scenarios run on the
+// Win32 it finds (Windows or Wine), entirely through wide Win32 calls.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Where a registration is written: the current user, or the machine in the
+// launcher's own view or in a given one.
+enum class Root { User, Machine, Machine32, Machine64 };
+
+constexpr int kAbsent = -1;
+
+struct Registration {
+    Root root;
+    const wchar_t* appDir;  // nullptr: no AppDir
+    int version;            // kAbsent: no PlayerVersion
+    int autorun;            // kAbsent: no AutorunPlayListCDs
+};
+
+// One scenario. Texts may hold {disc} (the disc's root, ending in '\'),
+// {player}, {new} and {p32} (the installed players' folders), {long259},
+// {long258}, {odd}, {qfolder} and {qlauncher} (the odd names on the disc).
+struct Scenario {
+    const wchar_t* name;
+    const wchar_t* disc = L"1_3";  // installer variant, or paths, planted, manifest, kit
+    std::vector<Registration> registry = {};
+    const wchar_t* program = L"OrvaneCD.exe";  // started from the disc's root
+    const wchar_t* tail = nullptr;
+    bool quoted = false;                    // the program's path in quotes
+    std::vector<const wchar_t*> prompts = {};  // texts of the boxes, in order
+    const char* answers = "";               // y or n, a box
+    const wchar_t* installer = L"";         // what the stand-in installer does
+    bool asksElevation = false;             // the installer asks for administrator rights
+    bool noDisplay = false;                 // needs a machine without a display
+    bool plantedOrder = false;              // DLLs searched beside the program first
+    bool launcher32Only = false;            // needs a PE32 launcher on 64-bit Windows
+    DWORD exitCode;
+    std::vector<const wchar_t*> started = {};  // record lines: kind, tab, command line
+};
+
+extern const std::vector<Scenario> kScenarios;
+extern const wchar_t kCaption[];
+
+// What the program was told and what it found.
+struct Machine {
+    std::wstring bundle;      // the program's folder, ending in '\'
+    std::wstring archFolder;  // bundle or bundle\x64\: fixtures of the launcher's machine
+    std::wstring launcher;
+    std::wstring work;        // ending in '\'
+    std::wstring discFolder;  // where the disc is laid out, ending in '\'
+    std::wstring discRoot;    // how the launcher sees it, ending in '\'
+    wchar_t mappedDrive = 0;  // a drive letter mapped to discFolder for the run
+    bool givenDrive = false;
+    bool noDisplay = false;
+    bool underWine = false;
+    bool launcher64 = false;
+    bool windows64 = false;
+    bool elevated = false;
+    bool mayWriteMachine = false;
+    bool machineRegistered = false;  // a player registered for the machine before the run
+};
+
+extern Machine machine;
+
+// Text helpers.
+std::wstring Expand(const wchar_t* text);
+std::wstring Widen(const std::string& text, UINT codePage);
+std::string Narrow(const std::wstring& text, UINT codePage);
+void Say(const std::wstring& line);
+
+// The disc.
+bool PrepareDiscPlace(std::wstring* why);
+bool LayOutDisc(const Scenario& scenario, std::wstring* why);
+std::wstring SnapshotDisc();
+void ReleaseDiscPlace();
+
+// The registry.
+bool SaveRegistration(std::wstring* why);
+void RestoreRegistration();
+void ForgetSavedRegistration();
+bool WriteScenarioRegistry(const Scenario& scenario, std::wstring* why);
+std::vector<std::wstring> SnapshotRegistry();
+
+// One scenario: an empty text when it passed, else what differed.
+std::wstring RunScenario(const Scenario& scenario);

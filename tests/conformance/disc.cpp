@@ -1,0 +1,201 @@
+// The disc: laid out afresh for every scenario in a folder of the work folder
+// (or on the drive given with --disc), every file then marked read-only.
+#include "conformance.h"
+
+static const wchar_t kQuoteFolder[] = L"a\xFF02 -x \xFF02" L"b";
+static const wchar_t kQuoteLauncher[] = L"Orvane\xFF02 -x \xFF02.exe";
+static const wchar_t kOddFolder[] = L"Playlist Disc M\x00FCsik";
+static const wchar_t kLauncherName[] = L"OrvaneCD.exe";
+
+// A folder name that makes the launcher's path, root included, `length` long.
+static std::wstring LongName(size_t length)
+{
+    size_t rest = machine.discRoot.size() + 1 + wcslen(kLauncherName);
+    return length > rest ? std::wstring(length - rest, L'L') : std::wstring();
+}
+
+std::wstring Expand(const wchar_t* text)
+{
+    std::wstring player = machine.work + L"Orvane Player";
+    const std::pair<const wchar_t*, std::wstring> tokens[] = {
+        {L"{disc}", machine.discRoot},    {L"{player}", player},
+        {L"{new}", player + L" New"},     {L"{p32}", machine.work + L"Orvane 32"},
+        {L"{long259}", LongName(259)},    {L"{long258}", LongName(258)},
+        {L"{odd}", kOddFolder},           {L"{qfolder}", kQuoteFolder},
+        {L"{qlauncher}", kQuoteLauncher},
+    };
+    std::wstring result = text;
+    for (const auto& [token, value] : tokens) {
+        for (size_t at = result.find(token); at != std::wstring::npos;
+             at = result.find(token, at + value.size()))
+            result.replace(at, wcslen(token), value);
+    }
+    return result;
+}
+
+// Removes everything below `folder` (ending in '\'), read-only files too.
+static void EmptyFolder(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        std::wstring path = folder + name;
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            EmptyFolder(path + L"\\");
+            RemoveDirectoryW(path.c_str());
+        } else {
+            DeleteFileW(path.c_str());
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// Calls `visit` with the path below `folder` and the find data of every file.
+template <typename Visit>
+static void ForEachFile(const std::wstring& folder, const std::wstring& below, Visit visit)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + below + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ForEachFile(folder, below + name + L"\\", visit);
+        else
+            visit(below + name, found);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+static bool Copy(const std::wstring& from, const std::wstring& to, std::wstring* why)
+{
+    if (CopyFileW(from.c_str(), (machine.discFolder + to).c_str(), FALSE))
+        return true;
+    *why = L"cannot copy " + from + L" to the disc (error " + std::to_wstring(GetLastError()) +
+           L")";
+    return false;
+}
+
+static bool MakeFolder(const std::wstring& name, std::wstring* why)
+{
+    if (CreateDirectoryW((machine.discFolder + name).c_str(), nullptr))
+        return true;
+    *why = L"cannot make the folder " + name + L" on the disc";
+    return false;
+}
+
+static bool CopyTree(const std::wstring& from, std::wstring* why)
+{
+    bool ok = true;
+    ForEachFile(from, L"", [&](const std::wstring& path, const WIN32_FIND_DATAW&) {
+        for (size_t at = path.find(L'\\'); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+            CreateDirectoryW((machine.discFolder + path.substr(0, at)).c_str(), nullptr);
+        ok = ok && Copy(from + path, path, why);
+    });
+    return ok;
+}
+
+static bool LayOutFiles(const std::wstring& disc, std::wstring* why)
+{
+    const std::wstring& bundle = machine.bundle;
+    const std::wstring& arch = machine.archFolder;
+    if (disc == L"kit")
+        return CopyTree(arch + L"kit\\", why);
+    if (!Copy(machine.launcher, kLauncherName, why) || !MakeFolder(L"Orvane Installer", why))
+        return false;
+    HANDLE playlist = CreateFileW((machine.discFolder + L"CDPlayList.p4u").c_str(), GENERIC_WRITE,
+                                  0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(playlist, "#playlist\r\n", 11, &written, nullptr);
+    CloseHandle(playlist);
+    if (disc == L"paths") {
+        for (const wchar_t* folder : {L"{long259}", L"{long258}", L"{odd}", L"{qfolder}"}) {
+            std::wstring name = Expand(folder);
+            if (!MakeFolder(name, why) || !Copy(machine.launcher, name + L"\\" + kLauncherName, why))
+                return false;
+        }
+        return Copy(machine.launcher, kQuoteLauncher, why);
+    }
+    bool planted = disc == L"planted" || disc == L"manifest";
+    std::wstring variant = planted ? L"1_3" : disc;
+    if (!Copy(bundle + L"e2e_installer_" + variant + L".exe",
+              L"Orvane Installer\\ervast_orvane.exe", why))
+        return false;
+    if (!planted)
+        return true;
+    for (const wchar_t* dll : {L"version.dll", L"uxtheme.dll"}) {
+        if (!Copy(arch + L"e2e_planted.dll", dll, why))
+            return false;
+    }
+    if (!Copy(arch + L"e2e_control.exe", L"control.exe", why) || disc == L"planted")
+        return true;
+    return Copy(arch + L"e2e_launcher_without_manifest.exe", L"unmanifested.exe", why) &&
+           Copy(bundle + L"planted.manifest", L"OrvaneCD.exe.manifest", why) &&
+           Copy(bundle + L"planted.manifest", L"unmanifested.exe.manifest", why);
+}
+
+// A drive given with --disc is emptied for every scenario: only one that is
+// empty, or holds a playlist disc (as this program lays out), is taken.
+static bool HoldsOnlyAPlaylistDisc()
+{
+    bool any = false;
+    ForEachFile(machine.discFolder, L"", [&](const std::wstring&, const WIN32_FIND_DATAW&) {
+        any = true;
+    });
+    return !any || GetFileAttributesW((machine.discFolder + L"CDPlayList.p4u").c_str()) !=
+                       INVALID_FILE_ATTRIBUTES;
+}
+
+bool PrepareDiscPlace(std::wstring* why)
+{
+    if (!machine.givenDrive) {
+        machine.discFolder = machine.work + L"disc\\";
+        machine.discRoot = machine.discFolder;
+        CreateDirectoryW(machine.discFolder.c_str(), nullptr);
+    }
+    if (GetFileAttributesW(machine.discFolder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        *why = L"no disc folder " + machine.discFolder;
+        return false;
+    }
+    if (machine.givenDrive && !HoldsOnlyAPlaylistDisc()) {
+        *why = machine.discRoot + L" holds files of its own: give an empty drive";
+        return false;
+    }
+    return true;
+}
+
+bool LayOutDisc(const Scenario& scenario, std::wstring* why)
+{
+    EmptyFolder(machine.discFolder);
+    if (!LayOutFiles(scenario.disc, why))
+        return false;
+    ForEachFile(machine.discFolder, L"", [](const std::wstring& path, const WIN32_FIND_DATAW&) {
+        SetFileAttributesW((machine.discFolder + path).c_str(), FILE_ATTRIBUTE_READONLY);
+    });
+    return true;
+}
+
+std::wstring SnapshotDisc()
+{
+    std::wstring listing;
+    ForEachFile(machine.discFolder, L"", [&](const std::wstring& path, const WIN32_FIND_DATAW& f) {
+        listing += path + L" " + std::to_wstring(f.nFileSizeLow) + L" " +
+                   std::to_wstring(f.ftLastWriteTime.dwLowDateTime) + L" " +
+                   std::to_wstring(f.dwFileAttributes) + L"\n";
+    });
+    return listing;
+}
+
+void ReleaseDiscPlace()
+{
+    EmptyFolder(machine.discFolder);
+}

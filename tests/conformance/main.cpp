@@ -1,0 +1,276 @@
+// conformance.exe: runs the launcher's end-to-end scenarios on this machine.
+//   conformance.exe [--list] [--only NAME...] [--launcher PATH] [--disc X:]
+//                   [--no-display]
+// One line a scenario (ok, FAIL with what differed, skip with why), then the
+// counts; exit code 0 only when none failed. A registration of the player
+// that was there before is put back after every scenario and at the end.
+#include "conformance.h"
+
+Machine machine;
+extern HANDLE CurrentJob;
+
+std::wstring Widen(const std::string& text, UINT codePage)
+{
+    std::wstring wide(text.size(), L'\0');
+    int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                     wide.data(), static_cast<int>(wide.size()));
+    wide.resize(length > 0 ? length : 0);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& text, UINT codePage)
+{
+    std::string narrow(text.size() * 4, '\0');
+    int length = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                     narrow.data(), static_cast<int>(narrow.size()), nullptr,
+                                     nullptr);
+    narrow.resize(length > 0 ? length : 0);
+    return narrow;
+}
+
+// To the console as wide text, to a pipe or file as UTF-8.
+void Say(const std::wstring& line)
+{
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    std::wstring text = line + L"\r\n";
+    DWORD written = 0, mode = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    } else {
+        std::string utf8 = Narrow(text, CP_UTF8);
+        WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+    }
+}
+
+static std::wstring FolderOf(const std::wstring& path)
+{
+    return path.substr(0, path.rfind(L'\\') + 1);
+}
+
+static bool IsFile(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The machine field of a PE file's header: the launcher's bitness.
+static bool IsPe32Plus(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BYTE header[4096] = {};
+    DWORD read = 0;
+    ReadFile(file, header, sizeof header, &read, nullptr);
+    CloseHandle(file);
+    LONG at = *reinterpret_cast<LONG*>(header + 0x3C);
+    return at > 0 && at < 4000 && *reinterpret_cast<WORD*>(header + at + 4) == 0x8664;
+}
+
+static bool IsElevated()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation,
+                                        &size) &&
+                    elevation.TokenIsElevated;
+    CloseHandle(token);
+    return elevated;
+}
+
+// The work folder beside the program, or in %TEMP% where its folder is read-only.
+static bool ChooseWorkFolder()
+{
+    machine.work = machine.bundle + L"work\\";
+    CreateDirectoryW(machine.work.c_str(), nullptr);
+    std::wstring probe = machine.work + L"probe.tmp";
+    HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return true;
+    }
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    machine.work = std::wstring(temp) + L"orvane-conformance\\";
+    CreateDirectoryW(machine.work.c_str(), nullptr);
+    return GetFileAttributesW(machine.work.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The installed players: the stand-in player in the folders that scenarios register.
+static bool InstallPlayers()
+{
+    for (const wchar_t* folder : {L"{player}", L"{new}", L"{p32}"}) {
+        std::wstring path = Expand(folder);
+        CreateDirectoryW(path.c_str(), nullptr);
+        if (!CopyFileW((machine.bundle + L"e2e_player.exe").c_str(),
+                       (path + L"\\Orvanex.exe").c_str(), FALSE))
+            return false;
+    }
+    return true;
+}
+
+static void LookAtMachine()
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    machine.underWine = GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    machine.windows64 = wow64 != FALSE;
+    machine.elevated = IsElevated();
+    machine.mayWriteMachine = machine.underWine || machine.elevated;
+    machine.launcher64 = IsPe32Plus(machine.launcher);
+    machine.archFolder = machine.bundle + (machine.launcher64 ? L"x64\\" : L"");
+}
+
+// Why a scenario cannot run here; empty when it can.
+static std::wstring SkipReason(const Scenario& scenario)
+{
+    bool needsMachine = false;
+    for (const Registration& registration : scenario.registry)
+        needsMachine = needsMachine || registration.root != Root::User;
+    if (machine.machineRegistered && !machine.mayWriteMachine)
+        return L"a player is registered for the machine, which only an administrator may "
+               L"set aside: run as administrator";
+    if (needsMachine && !machine.mayWriteMachine)
+        return L"writes HKEY_LOCAL_MACHINE: run as administrator";
+    if (scenario.noDisplay != machine.noDisplay && (scenario.noDisplay || !scenario.prompts.empty()))
+        return scenario.noDisplay ? L"needs a session without a display (--no-display)"
+                                  : L"shows a box, and this run has no display";
+    if (scenario.launcher32Only && (machine.launcher64 || !machine.windows64))
+        return L"needs a 32-bit launcher on 64-bit Windows";
+    if (scenario.asksElevation && !machine.underWine && !machine.elevated)
+        return L"the installer asks for administrator rights: Windows' elevation prompt "
+               L"needs a person";
+    if (Expand(L"{long259}").empty())
+        return L"the disc folder's path is too long for the long-path scenarios";
+    return L"";
+}
+
+static BOOL WINAPI OnStop(DWORD)
+{
+    TerminateJobObject(CurrentJob, 1);
+    RestoreRegistration();
+    ForgetSavedRegistration();
+    Say(L"stopped: the player's registration is put back");
+    ExitProcess(3);
+}
+
+struct Options {
+    bool list = false;
+    std::vector<std::wstring> only;
+};
+
+static bool ReadOptions(int argc, wchar_t** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        if (arg == L"--list") {
+            options.list = true;
+        } else if (arg == L"--no-display") {
+            machine.noDisplay = true;
+        } else if (arg == L"--launcher" && i + 1 < argc) {
+            wchar_t full[MAX_PATH];
+            GetFullPathNameW(argv[++i], MAX_PATH, full, nullptr);
+            machine.launcher = full;
+        } else if (arg == L"--disc" && i + 1 < argc) {
+            machine.givenDrive = true;
+            machine.discFolder = machine.discRoot = std::wstring(argv[++i]) + L"\\";
+        } else if (arg == L"--only") {
+            while (i + 1 < argc && argv[i + 1][0] != L'-')
+                options.only.push_back(argv[++i]);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+static bool Wanted(const Options& options, const Scenario& scenario)
+{
+    if (options.only.empty())
+        return true;
+    for (const std::wstring& name : options.only)
+        if (name == scenario.name)
+            return true;
+    return false;
+}
+
+static int RunAll(const Options& options)
+{
+    int passed = 0, failed = 0, skipped = 0;
+    for (const Scenario& scenario : kScenarios) {
+        if (!Wanted(options, scenario))
+            continue;
+        std::wstring reason = SkipReason(scenario);
+        if (!reason.empty()) {
+            Say(L"skip " + std::wstring(scenario.name) + L": " + reason);
+            ++skipped;
+            continue;
+        }
+        DWORD started = GetTickCount();
+        std::wstring failures = RunScenario(scenario);
+        RestoreRegistration();
+        wchar_t seconds[32];
+        wsprintfW(seconds, L" (%u.%u s)", (GetTickCount() - started) / 1000,
+                  (GetTickCount() - started) / 100 % 10);
+        if (failures.empty()) {
+            Say(L"ok   " + std::wstring(scenario.name) + seconds);
+            ++passed;
+        } else {
+            Say(L"FAIL " + std::wstring(scenario.name) + L": " + failures);
+            ++failed;
+        }
+    }
+    Say(std::to_wstring(passed) + L" passed, " + std::to_wstring(failed) + L" failed, " +
+        std::to_wstring(skipped) + L" skipped");
+    return failed == 0 ? 0 : 1;
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    machine.bundle = FolderOf(self);
+    machine.launcher = machine.bundle + L"OrvaneCD.exe";
+    Options options;
+    if (!ReadOptions(argc, argv, options)) {
+        Say(L"usage: conformance.exe [--list] [--only NAME...] [--launcher PATH] [--disc X:] "
+            L"[--no-display]");
+        return 2;
+    }
+    if (options.list) {
+        for (const Scenario& scenario : kScenarios)
+            Say(scenario.name);
+        return 0;
+    }
+    LookAtMachine();
+    std::wstring why;
+    if (!IsFile(machine.launcher))
+        why = L"no launcher at " + machine.launcher;
+    else if (!ChooseWorkFolder())
+        why = L"no work folder";
+    else if (!InstallPlayers())
+        why = L"cannot install the stand-in player in " + machine.work;
+    else if (!PrepareDiscPlace(&why) || !SaveRegistration(&why))
+        why = why.empty() ? L"cannot prepare the disc" : why;
+    if (!why.empty()) {
+        Say(L"cannot run: " + why);
+        return 2;
+    }
+    CurrentJob = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(CurrentJob, JobObjectExtendedLimitInformation, &limits,
+                            sizeof limits);
+    SetConsoleCtrlHandler(OnStop, TRUE);
+    int status = RunAll(options);
+    RestoreRegistration();
+    ForgetSavedRegistration();
+    ReleaseDiscPlace();
+    return status;
+}

@@ -1,0 +1,355 @@
+// The registry: the player's registration as a scenario wants it, a real
+// registration saved first (to a file of the work folder, so that a run killed
+// outright is mended by the next) and put back after every scenario, and a
+// digest of everything under Software to show that a run changed nothing.
+#include "conformance.h"
+
+static const wchar_t kVendorKey[] = L"Software\\Ervast";
+static const wchar_t kPlayerKey[] = L"Software\\Ervast\\Orvane";
+
+struct Place {
+    HKEY root;
+    REGSAM view;
+};
+
+// The current user, the machine's 32-bit view and its 64-bit view (on 32-bit
+// Windows both views are the one machine key).
+static const Place kPlaces[] = {{HKEY_CURRENT_USER, 0},
+                                {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY},
+                                {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY}};
+
+static int PlaceOf(Root root)
+{
+    switch (root) {
+    case Root::User:
+        return 0;
+    case Root::Machine:
+        return machine.launcher64 ? 2 : 1;
+    case Root::Machine32:
+        return 1;
+    case Root::Machine64:
+        return 2;
+    }
+    return 0;
+}
+
+static bool Writable(int place)
+{
+    return place == 0 || machine.mayWriteMachine;
+}
+
+// --- the saved registration -------------------------------------------------
+
+// One value of a saved key tree, or the key itself (no name, type REG_NONE
+// and no data, kind 'k'), or the vendor key's existence (kind 'v').
+struct SavedEntry {
+    int place;
+    wchar_t kind;
+    std::wstring key;  // below the player's key
+    std::wstring name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+static std::vector<SavedEntry> Saved;
+
+static std::wstring SavePath()
+{
+    return machine.work + L"saved-registration.bin";
+}
+
+static void SaveTree(int place, HKEY key, const std::wstring& below)
+{
+    Saved.push_back({place, L'k', below, L"", REG_NONE, {}});
+    wchar_t name[16384];
+    static BYTE data[1 << 20];
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = 16384, size = sizeof data, type = 0;
+        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) !=
+            ERROR_SUCCESS)
+            break;
+        Saved.push_back({place, L'=', below, name, type, std::vector<BYTE>(data, data + size)});
+    }
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = 256;
+        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        HKEY child;
+        std::wstring childName = name;
+        if (RegOpenKeyExW(key, childName.c_str(), 0, KEY_READ | kPlaces[place].view, &child) ==
+            ERROR_SUCCESS) {
+            SaveTree(place, child, below + L"\\" + childName);
+            RegCloseKey(child);
+        }
+    }
+}
+
+static void Put(std::vector<BYTE>& out, const void* bytes, size_t size)
+{
+    const BYTE* p = static_cast<const BYTE*>(bytes);
+    out.insert(out.end(), p, p + size);
+}
+
+static void PutText(std::vector<BYTE>& out, const std::wstring& text)
+{
+    DWORD length = static_cast<DWORD>(text.size());
+    Put(out, &length, sizeof length);
+    Put(out, text.data(), length * sizeof(wchar_t));
+}
+
+static bool WriteSavedFile(std::wstring* why)
+{
+    std::vector<BYTE> out;
+    for (const SavedEntry& entry : Saved) {
+        Put(out, &entry.place, sizeof entry.place);
+        Put(out, &entry.kind, sizeof entry.kind);
+        PutText(out, entry.key);
+        PutText(out, entry.name);
+        Put(out, &entry.type, sizeof entry.type);
+        DWORD size = static_cast<DWORD>(entry.data.size());
+        Put(out, &size, sizeof size);
+        Put(out, entry.data.data(), size);
+    }
+    HANDLE file = CreateFileW(SavePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    bool ok = file != INVALID_HANDLE_VALUE &&
+              WriteFile(file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr) &&
+              written == out.size() && FlushFileBuffers(file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (!ok)
+        *why = L"cannot write " + SavePath();
+    return ok;
+}
+
+static bool ReadSavedFile()
+{
+    HANDLE file = CreateFileW(SavePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD size = GetFileSize(file, nullptr), read = 0;
+    std::vector<BYTE> in(size);
+    ReadFile(file, in.data(), size, &read, nullptr);
+    CloseHandle(file);
+    size_t at = 0;
+    auto get = [&](void* target, size_t count) {
+        bool ok = at + count <= read;
+        if (ok)
+            memcpy(target, in.data() + at, count);
+        at += count;
+        return ok;
+    };
+    auto getText = [&](std::wstring& text) {
+        DWORD length = 0;
+        if (!get(&length, sizeof length) || at + length * sizeof(wchar_t) > read)
+            return false;
+        text.assign(reinterpret_cast<const wchar_t*>(in.data() + at), length);
+        at += length * sizeof(wchar_t);
+        return true;
+    };
+    Saved.clear();
+    while (at < read) {
+        SavedEntry entry;
+        DWORD dataSize = 0;
+        if (!get(&entry.place, sizeof entry.place) || !get(&entry.kind, sizeof entry.kind) ||
+            !getText(entry.key) || !getText(entry.name) || !get(&entry.type, sizeof entry.type) ||
+            !get(&dataSize, sizeof dataSize) || at + dataSize > read)
+            break;
+        entry.data.assign(in.data() + at, in.data() + at + dataSize);
+        at += dataSize;
+        Saved.push_back(entry);
+    }
+    return true;
+}
+
+// Removes the player's key (and the vendor key, where it is left empty).
+static void RemovePlayerKey(int place, bool vendorToo)
+{
+    HKEY vendor;
+    if (RegOpenKeyExW(kPlaces[place].root, kVendorKey, 0, KEY_ALL_ACCESS | kPlaces[place].view,
+                      &vendor) != ERROR_SUCCESS)
+        return;
+    RegDeleteTreeW(vendor, L"Orvane");
+    DWORD subKeys = 1, values = 1;
+    RegQueryInfoKeyW(vendor, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+                     nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(vendor);
+    if (vendorToo && subKeys == 0 && values == 0)
+        RegDeleteKeyExW(kPlaces[place].root, kVendorKey, kPlaces[place].view, 0);
+}
+
+static HKEY CreateKey(int place, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(kPlaces[place].root, path.c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS | kPlaces[place].view, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+bool SaveRegistration(std::wstring* why)
+{
+    if (ReadSavedFile()) {
+        Say(L"note: a run before this one did not end; its saved registration is put back");
+        RestoreRegistration();
+    }
+    Saved.clear();
+    for (int place = 0; place < 3; ++place) {
+        HKEY key;
+        if (RegOpenKeyExW(kPlaces[place].root, kVendorKey, 0, KEY_READ | kPlaces[place].view,
+                          &key) == ERROR_SUCCESS) {
+            Saved.push_back({place, L'v', L"", L"", REG_NONE, {}});
+            RegCloseKey(key);
+        }
+        if (RegOpenKeyExW(kPlaces[place].root, kPlayerKey, 0, KEY_READ | kPlaces[place].view,
+                          &key) != ERROR_SUCCESS)
+            continue;
+        SaveTree(place, key, L"");
+        RegCloseKey(key);
+        if (place > 0)
+            machine.machineRegistered = true;
+    }
+    return WriteSavedFile(why);
+}
+
+void RestoreRegistration()
+{
+    for (int place = 0; place < 3; ++place) {
+        if (!Writable(place))
+            continue;
+        bool vendorExisted = false;
+        for (const SavedEntry& entry : Saved)
+            vendorExisted = vendorExisted || (entry.place == place && entry.kind == L'v');
+        RemovePlayerKey(place, !vendorExisted);
+        for (const SavedEntry& entry : Saved) {
+            if (entry.place != place || entry.kind == L'v')
+                continue;
+            HKEY key = CreateKey(place, kPlayerKey + entry.key);
+            if (key == nullptr)
+                continue;
+            if (entry.kind == L'=')
+                RegSetValueExW(key, entry.name.c_str(), 0, entry.type, entry.data.data(),
+                               static_cast<DWORD>(entry.data.size()));
+            RegCloseKey(key);
+        }
+    }
+}
+
+void ForgetSavedRegistration()
+{
+    DeleteFileW(SavePath().c_str());
+}
+
+// --- a scenario's registration ------------------------------------------------
+
+static void SetDword(HKEY key, const wchar_t* name, int value)
+{
+    DWORD data = static_cast<DWORD>(value);
+    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
+}
+
+bool WriteScenarioRegistry(const Scenario& scenario, std::wstring* why)
+{
+    for (int place = 0; place < 3; ++place) {
+        if (Writable(place))
+            RemovePlayerKey(place, false);
+    }
+    for (const Registration& registration : scenario.registry) {
+        HKEY key = CreateKey(PlaceOf(registration.root), kPlayerKey);
+        if (key == nullptr) {
+            *why = L"cannot write the player's key";
+            return false;
+        }
+        if (registration.appDir != nullptr) {
+            std::wstring appDir = Expand(registration.appDir);
+            RegSetValueExW(key, L"AppDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(appDir.c_str()),
+                           static_cast<DWORD>((appDir.size() + 1) * sizeof(wchar_t)));
+        }
+        if (registration.version != kAbsent)
+            SetDword(key, L"PlayerVersion", registration.version);
+        if (registration.autorun != kAbsent)
+            SetDword(key, L"AutorunPlayListCDs", registration.autorun);
+        RegCloseKey(key);
+    }
+    return true;
+}
+
+// --- what a run may not change ---------------------------------------------------
+
+// Keys the stand-in installer writes, that are too large to walk twice a
+// scenario (the class registrations: the launcher imports no call that could
+// write them), or that Wine rewrites on its own.
+static bool Skipped(const std::wstring& path)
+{
+    static const wchar_t* const kSkipped[] = {
+        L"\\Software\\Ervast",    L"\\Software\\WOW6432Node\\Ervast", L"\\Software\\Classes",
+        L"\\Software\\WOW6432Node\\Classes", L"\\Software\\Wine",   L"\\NetworkCards",
+    };
+    for (const wchar_t* skipped : kSkipped) {
+        size_t at = path.find(skipped);
+        if (at != std::wstring::npos && at + wcslen(skipped) == path.size())
+            return true;
+    }
+    return false;
+}
+
+static unsigned long long Digest(unsigned long long digest, const void* bytes, size_t size)
+{
+    const BYTE* p = static_cast<const BYTE*>(bytes);
+    for (size_t i = 0; i < size; ++i)
+        digest = (digest ^ p[i]) * 0x100000001B3ull;
+    return digest;
+}
+
+static void Walk(HKEY key, const std::wstring& path, std::vector<std::wstring>& lines)
+{
+    unsigned long long digest = 0xCBF29CE484222325ull;
+    wchar_t name[16384];
+    static BYTE data[1 << 20];
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = 16384, size = sizeof data, type = 0;
+        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) !=
+            ERROR_SUCCESS)
+            break;
+        digest = Digest(digest, name, nameLength * sizeof(wchar_t));
+        digest = Digest(digest, &type, sizeof type);
+        digest = Digest(digest, data, size);
+    }
+    wchar_t text[32];
+    wsprintfW(text, L" %08X%08X", static_cast<unsigned>(digest >> 32),
+              static_cast<unsigned>(digest));
+    lines.push_back(path + text);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = 256;
+        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        std::wstring child = path + L"\\" + name;
+        HKEY opened;
+        if (Skipped(child) ||
+            RegOpenKeyExW(key, name, 0, KEY_READ | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS)
+            continue;
+        Walk(opened, child, lines);
+        RegCloseKey(opened);
+    }
+}
+
+std::vector<std::wstring> SnapshotRegistry()
+{
+    std::vector<std::wstring> lines;
+    const std::pair<HKEY, const wchar_t*> roots[] = {{HKEY_CURRENT_USER, L"HKCU"},
+                                                     {HKEY_LOCAL_MACHINE, L"HKLM"}};
+    for (const auto& [root, name] : roots) {
+        HKEY software;
+        if (RegOpenKeyExW(root, L"Software", 0, KEY_READ | KEY_WOW64_64KEY, &software) !=
+            ERROR_SUCCESS)
+            continue;
+        Walk(software, std::wstring(name) + L"\\Software", lines);
+        RegCloseKey(software);
+    }
+    return lines;
+}

@@ -1,0 +1,316 @@
+// One scenario: the launcher started as AutoPlay starts it (in the disc's
+// root, in Unicode), its boxes read and answered as they appear, then every
+// check: the full exit code, the prompts, the programs started and their
+// folder, and nothing written to the disc or the registry.
+#include "conformance.h"
+
+#include <algorithm>
+#include <iterator>
+
+static constexpr DWORD kScenarioMillis = 60000;
+static constexpr DWORD kAfterEndMillis = 20000;  // for the detached player
+static constexpr int kIdText = 0xFFFF;           // the box's text on Windows
+static constexpr int kIdTextWine = 100;          // and in Wine's user32
+
+HANDLE CurrentJob;  // ended by the Ctrl+C handler
+
+struct Box {
+    HWND window;
+    std::wstring caption;
+    std::wstring text;
+};
+
+struct Run {
+    DWORD processId;
+    std::vector<Box> boxes;
+    std::wstring failures;
+};
+
+static void Fail(Run& run, const std::wstring& what)
+{
+    run.failures += (run.failures.empty() ? L"" : L"; ") + what;
+}
+
+static std::wstring WindowText(HWND window)
+{
+    wchar_t text[2048];
+    int length = window != nullptr ? GetWindowTextW(window, text, 2048) : 0;
+    return std::wstring(text, length > 0 ? length : 0);
+}
+
+static std::wstring Hex(DWORD value)
+{
+    wchar_t text[16];
+    wsprintfW(text, L"0x%08X", value);
+    return text;
+}
+
+struct BoxSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+static BOOL CALLBACK CollectBox(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<BoxSearch*>(context);
+    DWORD owner = 0;
+    wchar_t className[64];
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window) &&
+        GetClassNameW(window, className, 64) && lstrcmpW(className, L"#32770") == 0)
+        search->found.push_back(window);
+    return TRUE;
+}
+
+// The launcher's message boxes now on screen.
+static std::vector<HWND> FindBoxes(DWORD processId)
+{
+    BoxSearch search{processId, {}};
+    EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+static BOOL CALLBACK ListWindow(HWND window, LPARAM context)
+{
+    std::wstring title = WindowText(window);
+    if (IsWindowVisible(window) && !title.empty())
+        *reinterpret_cast<std::wstring*>(context) += L" \"" + title + L"\"";
+    return TRUE;
+}
+
+// Every visible top-level window, to tell why a run hung.
+static std::wstring VisibleWindows()
+{
+    std::wstring listing;
+    EnumWindows(ListWindow, reinterpret_cast<LPARAM>(&listing));
+    return listing.empty() ? L" none" : listing;
+}
+
+// Reads each new box and presses the scenario's answer for it (No for a box
+// too many, which the prompt check then reports).
+static void AnswerBoxes(Run& run, const Scenario& scenario)
+{
+    for (HWND window : FindBoxes(run.processId)) {
+        bool seen = false;
+        for (const Box& box : run.boxes)
+            seen = seen || box.window == window;
+        HWND text = GetDlgItem(window, kIdText);
+        if (text == nullptr)
+            text = GetDlgItem(window, kIdTextWine);
+        if (seen || text == nullptr || WindowText(text).empty())
+            continue;
+        run.boxes.push_back({window, WindowText(window), WindowText(text)});
+        size_t index = run.boxes.size() - 1;
+        int answer = index < strlen(scenario.answers) && scenario.answers[index] == 'y' ? IDYES
+                                                                                        : IDNO;
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, answer)));
+    }
+}
+
+static bool StartLauncher(const Scenario& scenario, PROCESS_INFORMATION* process, Run& run)
+{
+    std::wstring program = Expand(L"{disc}") + Expand(scenario.program);
+    bool quote = scenario.quoted || program.find(L' ') != std::wstring::npos;
+    std::wstring command = quote ? L"\"" + program + L"\"" : program;
+    if (scenario.tail != nullptr)
+        command += std::wstring(L" ") + scenario.tail;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, machine.discRoot.c_str(), &startup, process)) {
+        Fail(run, L"cannot start " + command + L" (error " + std::to_wstring(GetLastError()) +
+                      L")");
+        return false;
+    }
+    AssignProcessToJobObject(CurrentJob, process->hProcess);
+    ResumeThread(process->hThread);
+    run.processId = process->dwProcessId;
+    return true;
+}
+
+static DWORD ActiveProcesses()
+{
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+    QueryInformationJobObject(CurrentJob, JobObjectBasicAccountingInformation, &info, sizeof info,
+                              nullptr);
+    return info.ActiveProcesses;
+}
+
+// Runs the launcher to its end, answering its boxes; its exit code.
+static DWORD RunLauncher(const Scenario& scenario, Run& run)
+{
+    PROCESS_INFORMATION process = {};
+    if (!StartLauncher(scenario, &process, run))
+        return 0;
+    DWORD started = GetTickCount();
+    while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
+        AnswerBoxes(run, scenario);
+        if (GetTickCount() - started > kScenarioMillis) {
+            Fail(run, L"hung: no end after " + std::to_wstring(kScenarioMillis / 1000) +
+                          L" s; windows on screen:" + VisibleWindows());
+            TerminateJobObject(CurrentJob, 1);
+            break;
+        }
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // The player is started detached and not waited for: its record may come later.
+    for (DWORD ended = GetTickCount();
+         ActiveProcesses() != 0 && GetTickCount() - ended < kAfterEndMillis;)
+        Sleep(20);
+    return code;
+}
+
+static std::wstring RecordPath()
+{
+    return machine.work + L"record.txt";
+}
+
+// The fixtures' record, one line a start, in the ANSI code page.
+static std::vector<std::wstring> ReadRecord()
+{
+    std::vector<std::wstring> lines;
+    HANDLE file = CreateFileW(RecordPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return lines;
+    std::string bytes(GetFileSize(file, nullptr), '\0');
+    DWORD read = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(file);
+    bytes.resize(read);
+    for (size_t at = 0; at < bytes.size();) {
+        size_t end = bytes.find('\n', at);
+        if (end == std::string::npos)
+            end = bytes.size();
+        lines.push_back(Widen(bytes.substr(at, end - at), CP_ACP));
+        at = end + 1;
+    }
+    return lines;
+}
+
+static std::wstring Listing(const std::vector<std::wstring>& lines)
+{
+    std::wstring text = L"[";
+    for (const std::wstring& line : lines)
+        text += (text.size() > 1 ? L", " : L"") + line;
+    return text + L"]";
+}
+
+static bool SameStart(const std::wstring& recorded, const std::wstring& expected)
+{
+    // A planted DLL's name comes in the case the loader chose.
+    if (expected.rfind(L"planted\t", 0) == 0)
+        return lstrcmpiW(recorded.c_str(), expected.c_str()) == 0;
+    return recorded == expected;
+}
+
+static void CheckStarts(Run& run, const Scenario& scenario)
+{
+    std::vector<std::wstring> started, folders, expected;
+    for (const std::wstring& line : ReadRecord()) {
+        if (line.rfind(L"player-folder\t", 0) == 0)
+            folders.push_back(line.substr(14));
+        else
+            started.push_back(line);
+    }
+    for (const wchar_t* line : scenario.started)
+        expected.push_back(Expand(line));
+    bool same = started.size() == expected.size();
+    for (size_t i = 0; same && i < started.size(); ++i)
+        same = SameStart(started[i], expected[i]);
+    if (!same)
+        Fail(run, L"started " + Listing(started) + L", expected " + Listing(expected));
+    // AutoPlay starts the launcher in the disc's root; the player inherits it.
+    std::wstring root = machine.discRoot;
+    if (root.size() > 3)
+        root.pop_back();
+    size_t players = 0;
+    for (const std::wstring& line : started)
+        players += line.rfind(L"player\t", 0) == 0;
+    if (folders != std::vector<std::wstring>(players, root))
+        Fail(run, L"player folders " + Listing(folders) + L", expected " + root);
+}
+
+static void CheckPrompts(Run& run, const Scenario& scenario)
+{
+    std::vector<std::wstring> texts, expected;
+    for (const Box& box : run.boxes) {
+        texts.push_back(box.text);
+        if (box.caption != kCaption)
+            Fail(run, L"box caption \"" + box.caption + L"\"");
+    }
+    for (const wchar_t* text : scenario.prompts)
+        expected.push_back(text);
+    if (!machine.noDisplay && texts != expected)
+        Fail(run, L"prompts " + Listing(texts) + L", expected " + Listing(expected));
+}
+
+static void CheckRegistry(Run& run, std::vector<std::wstring> before)
+{
+    std::vector<std::wstring> after = SnapshotRegistry(), changed;
+    std::sort(before.begin(), before.end());
+    std::sort(after.begin(), after.end());
+    std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
+                                  std::back_inserter(changed));
+    if (changed.size() > 5)
+        changed.resize(5);
+    if (!changed.empty())
+        Fail(run, L"registry changed (key and digest): " + Listing(changed));
+}
+
+// Sets an environment variable for the launcher and what it starts, and puts
+// the old value back when it goes.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name)
+    {
+        wchar_t old[4096];
+        DWORD length = GetEnvironmentVariableW(name, old, 4096);
+        had_ = length > 0 && length < 4096;
+        if (had_)
+            old_ = old;
+        SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~ScopedVariable() { SetEnvironmentVariableW(name_, had_ ? old_.c_str() : nullptr); }
+    const std::wstring& old() const { return old_; }
+
+private:
+    const wchar_t* name_;
+    bool had_;
+    std::wstring old_;
+};
+
+std::wstring RunScenario(const Scenario& scenario)
+{
+    Run run{};
+    std::wstring why;
+    if (!LayOutDisc(scenario, &why) || !WriteScenarioRegistry(scenario, &why))
+        return why;
+    DeleteFileW(RecordPath().c_str());
+    ScopedVariable record(L"ORVANE_E2E_RECORD", RecordPath());
+    ScopedVariable installer(L"ORVANE_E2E_INSTALLER", Expand(scenario.installer));
+    // Windows searches the program's folder first for DLLs; Wine, asked to.
+    std::wstring overrides;
+    if (machine.underWine && scenario.plantedOrder)
+        overrides = L";version,uxtheme=n,b";
+    ScopedVariable order(L"WINEDLLOVERRIDES", L"");
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", (order.old() + overrides).c_str());
+
+    std::wstring discBefore = SnapshotDisc();
+    std::vector<std::wstring> registryBefore = SnapshotRegistry();
+    DWORD code = RunLauncher(scenario, run);
+    if (!run.failures.empty())
+        return run.failures;
+    if (code != scenario.exitCode)
+        Fail(run, L"exit code " + Hex(code) + L", expected " + Hex(scenario.exitCode));
+    CheckPrompts(run, scenario);
+    CheckStarts(run, scenario);
+    if (SnapshotDisc() != discBefore)
+        Fail(run, L"the disc changed");
+    CheckRegistry(run, registryBefore);
+    return run.failures;
+}
