@@ -80,7 +80,8 @@ void ReleaseDiscPlace();
 // The registry.
 bool SaveRegistration(std::wstring* why);
 void RestoreRegistration();
-void ForgetSavedRegistration();
+void FinishRegistration();
+void SetWineSearchOrder(const std::wstring& program);
 bool WriteScenarioRegistry(const Scenario& scenario, std::wstring* why);
 std::vector<std::wstring> SnapshotRegistry();
 

@@ -154,8 +154,7 @@ static std::wstring SkipReason(const Scenario& scenario)
 static BOOL WINAPI OnStop(DWORD)
 {
     TerminateJobObject(CurrentJob, 1);
-    RestoreRegistration();
-    ForgetSavedRegistration();
+    FinishRegistration();
     Say(L"stopped: the player's registration is put back");
     ExitProcess(3);
 }
@@ -269,8 +268,7 @@ int wmain(int argc, wchar_t** argv)
                             sizeof limits);
     SetConsoleCtrlHandler(OnStop, TRUE);
     int status = RunAll(options);
-    RestoreRegistration();
-    ForgetSavedRegistration();
+    FinishRegistration();
     ReleaseDiscPlace();
     return status;
 }

@@ -1,7 +1,8 @@
 // The registry: the player's registration as a scenario wants it, a real
 // registration saved first (to a file of the work folder, so that a run killed
 // outright is mended by the next) and put back after every scenario, and a
-// digest of everything under Software to show that a run changed nothing.
+// listing of every key under Software with the time it was last written, to
+// show that a run changed nothing.
 #include "conformance.h"
 
 static const wchar_t kVendorKey[] = L"Software\\Ervast";
@@ -165,6 +166,40 @@ static bool ReadSavedFile()
     return true;
 }
 
+// --- Wine's search order ---------------------------------------------------------
+
+static const wchar_t kWineProgramSettings[] = L"Software\\Wine\\AppDefaults";
+static const wchar_t* const kPlantedPrograms[] = {L"OrvaneCD.exe", L"control.exe",
+                                                  L"unmanifested.exe"};
+
+// Wine takes DLLs from its own system folder first; Windows searches the
+// program's folder first for those it does not know. The planted scenarios
+// need Windows' order: Wine reads it per program from its settings.
+void SetWineSearchOrder(const std::wstring& program)
+{
+    std::wstring name = program.substr(program.rfind(L'\\') + 1);
+    HKEY key;
+    std::wstring path = std::wstring(kWineProgramSettings) + L"\\" + name + L"\\DllOverrides";
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return;
+    static const wchar_t kOrder[] = L"native,builtin";
+    for (const wchar_t* dll : {L"version", L"uxtheme"})
+        RegSetValueExW(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(kOrder), sizeof kOrder);
+    RegCloseKey(key);
+}
+
+static void ForgetWineSearchOrder()
+{
+    HKEY settings;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kWineProgramSettings, 0, KEY_ALL_ACCESS, &settings) !=
+        ERROR_SUCCESS)
+        return;
+    for (const wchar_t* program : kPlantedPrograms)
+        RegDeleteTreeW(settings, program);
+    RegCloseKey(settings);
+}
+
 // Removes the player's key (and the vendor key, where it is left empty).
 static void RemovePlayerKey(int place, bool vendorToo)
 {
@@ -195,7 +230,7 @@ bool SaveRegistration(std::wstring* why)
 {
     if (ReadSavedFile()) {
         Say(L"note: a run before this one did not end; its saved registration is put back");
-        RestoreRegistration();
+        FinishRegistration();
     }
     Saved.clear();
     for (int place = 0; place < 3; ++place) {
@@ -213,18 +248,23 @@ bool SaveRegistration(std::wstring* why)
         if (place > 0)
             machine.machineRegistered = true;
     }
-    return WriteSavedFile(why);
+    if (!WriteSavedFile(why))
+        return false;
+    RestoreRegistration();
+    return true;
 }
 
+// Puts the saved registration back; the vendor key stays, so that creating or
+// removing it between scenarios never shows as a change outside it.
 void RestoreRegistration()
 {
+    if (machine.underWine)
+        ForgetWineSearchOrder();
     for (int place = 0; place < 3; ++place) {
         if (!Writable(place))
             continue;
-        bool vendorExisted = false;
-        for (const SavedEntry& entry : Saved)
-            vendorExisted = vendorExisted || (entry.place == place && entry.kind == L'v');
-        RemovePlayerKey(place, !vendorExisted);
+        RemovePlayerKey(place, false);
+        RegCloseKey(CreateKey(place, kVendorKey));
         for (const SavedEntry& entry : Saved) {
             if (entry.place != place || entry.kind == L'v')
                 continue;
@@ -239,8 +279,18 @@ void RestoreRegistration()
     }
 }
 
-void ForgetSavedRegistration()
+// The registry as it was before the run: the vendor key too, where there was
+// none, and the saved copy no longer needed.
+void FinishRegistration()
 {
+    RestoreRegistration();
+    for (int place = 0; place < 3; ++place) {
+        bool vendorExisted = false;
+        for (const SavedEntry& entry : Saved)
+            vendorExisted = vendorExisted || (entry.place == place && entry.kind == L'v');
+        if (Writable(place) && !vendorExisted)
+            RemovePlayerKey(place, true);
+    }
     DeleteFileW(SavePath().c_str());
 }
 
@@ -290,48 +340,37 @@ static bool Skipped(const std::wstring& path)
         L"\\Software\\WOW6432Node\\Classes", L"\\Software\\Wine",   L"\\NetworkCards",
     };
     for (const wchar_t* skipped : kSkipped) {
-        size_t at = path.find(skipped);
-        if (at != std::wstring::npos && at + wcslen(skipped) == path.size())
+        size_t length = wcslen(skipped);
+        if (path.size() >= length && lstrcmpiW(path.c_str() + path.size() - length, skipped) == 0)
             return true;
     }
     return false;
 }
 
-static unsigned long long Digest(unsigned long long digest, const void* bytes, size_t size)
+static std::wstring Stamp(const std::wstring& path, const FILETIME& written)
 {
-    const BYTE* p = static_cast<const BYTE*>(bytes);
-    for (size_t i = 0; i < size; ++i)
-        digest = (digest ^ p[i]) * 0x100000001B3ull;
-    return digest;
+    wchar_t text[32];
+    wsprintfW(text, L" %08X%08X", written.dwHighDateTime, written.dwLowDateTime);
+    return path + text;
 }
 
+// Every key below `key` with the time it was last written: a value set,
+// changed or deleted changes its key's time.
 static void Walk(HKEY key, const std::wstring& path, std::vector<std::wstring>& lines)
 {
-    unsigned long long digest = 0xCBF29CE484222325ull;
-    wchar_t name[16384];
-    static BYTE data[1 << 20];
-    for (DWORD i = 0;; ++i) {
-        DWORD nameLength = 16384, size = sizeof data, type = 0;
-        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) !=
-            ERROR_SUCCESS)
-            break;
-        digest = Digest(digest, name, nameLength * sizeof(wchar_t));
-        digest = Digest(digest, &type, sizeof type);
-        digest = Digest(digest, data, size);
-    }
-    wchar_t text[32];
-    wsprintfW(text, L" %08X%08X", static_cast<unsigned>(digest >> 32),
-              static_cast<unsigned>(digest));
-    lines.push_back(path + text);
+    wchar_t name[256];
     for (DWORD i = 0;; ++i) {
         DWORD nameLength = 256;
-        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+        FILETIME written;
+        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, &written) !=
             ERROR_SUCCESS)
             break;
         std::wstring child = path + L"\\" + name;
         HKEY opened;
-        if (Skipped(child) ||
-            RegOpenKeyExW(key, name, 0, KEY_READ | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS)
+        if (Skipped(child))
+            continue;
+        lines.push_back(Stamp(child, written));
+        if (RegOpenKeyExW(key, name, 0, KEY_READ | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS)
             continue;
         Walk(opened, child, lines);
         RegCloseKey(opened);
@@ -348,6 +387,10 @@ std::vector<std::wstring> SnapshotRegistry()
         if (RegOpenKeyExW(root, L"Software", 0, KEY_READ | KEY_WOW64_64KEY, &software) !=
             ERROR_SUCCESS)
             continue;
+        FILETIME written = {};
+        RegQueryInfoKeyW(software, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, &written);
+        lines.push_back(Stamp(std::wstring(name) + L"\\Software", written));
         Walk(software, std::wstring(name) + L"\\Software", lines);
         RegCloseKey(software);
     }
