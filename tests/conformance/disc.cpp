@@ -78,8 +78,15 @@ static void ForEachFile(const std::wstring& folder, const std::wstring& below, V
 
 static bool Copy(const std::wstring& from, const std::wstring& to, std::wstring* why)
 {
-    if (CopyFileW(from.c_str(), (machine.discFolder + to).c_str(), FALSE))
-        return true;
+    // A virus scanner, or a program of the last scenario still ending, may
+    // hold the file for a moment.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (CopyFileW(from.c_str(), (machine.discFolder + to).c_str(), FALSE))
+            return true;
+        if (GetLastError() != ERROR_SHARING_VIOLATION && GetLastError() != ERROR_ACCESS_DENIED)
+            break;
+        Sleep(100);
+    }
     *why = L"cannot copy " + from + L" to the disc (error " + std::to_wstring(GetLastError()) +
            L")";
     return false;

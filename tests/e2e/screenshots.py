@@ -3,21 +3,21 @@ import shutil
 import subprocess
 import time
 
-from run import prepare_machine, start_runner
-from scenarios import CAPTION, Scenario, registered
-
-SHOTS = [('prompt-install.png', Scenario(name='shot_install', exit_code=1)),
-         ('prompt-update.png', Scenario(name='shot_update', registry=registered(), exit_code=0))]
+CAPTION = 'Orvane PlayList CD'
+V1_2 = 0x00010002
+# file, registered version (None: no player, so the installation prompt)
+SHOTS = [('prompt-install.png', None), ('prompt-update.png', V1_2)]
 
 
 def take(tier, out_dir):
     if shutil.which('import') is None:
         raise SystemExit('e2e: ImageMagick is missing: run scripts/setup test')
     out_dir.mkdir(parents=True, exist_ok=True)
-    for file_name, scenario in SHOTS:
-        scenario.installer = 'exit=1'
-        prepare_machine(tier, scenario)
-        runner = start_runner(tier, scenario, tier.records / 'shot.exit')
+    tier.make_disc(tier.dir / 'shot-disc')
+    for file_name, version in SHOTS:
+        tier.register_player(version)
+        runner = tier.start_runner('E:\\OrvaneCD.exe', tier.records / 'shot.exit',
+                                   installer='exit=1')
         window = None
         for _ in range(150):
             found = tier.xdotool(['search', '--name', CAPTION]).stdout.split()
@@ -34,3 +34,4 @@ def take(tier, out_dir):
         tier.xdotool(['key', '--window', window, 'n'])
         runner.wait(timeout=60)
         print('e2e: saved', out_dir / file_name)
+    tier.register_player(None)
