@@ -32,38 +32,42 @@ gtest_discover_tests(launcher_tests
 
 # The built Windows executables, checked as files, and the end-to-end runs
 # under Wine through the conformance program, one test a scenario. Each tier
-# (win32: the shipped PE32; win64: the PE32+) has its own prefix, display and
-# wineserver, so the two run side by side; within a tier the scenarios run one
-# after the other. Both need the build trees and build/conformance
-# (scripts/build makes them).
+# (win32: the shipped PE32; win64: the PE32+; win32ja: the PE32 under code
+# page 932, its scenarios that depend on the code page) has its own prefix,
+# display and wineserver, so the tiers run side by side; within a tier the
+# scenarios run one after the other. They need the build trees and
+# build/conformance (scripts/build makes them).
 set(E2E ${CMAKE_SOURCE_DIR}/tests/e2e/e2e.py)
-execute_process(COMMAND python3 ${E2E} list
-    OUTPUT_VARIABLE scenarios OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-string(REPLACE "\n" ";" scenarios "${scenarios}")
-foreach(arch win32 win64)
+foreach(tier win32 win64 win32ja)
+  string(REGEX REPLACE "ja$" "" arch ${tier})
   if(NOT EXISTS ${CMAKE_SOURCE_DIR}/build/${arch}/OrvaneCD.exe)
     message(STATUS "No build/${arch}: its file check and Wine runs are skipped (run scripts/build)")
     continue()
   endif()
-  add_test(NAME pe_check_${arch}
-      COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/pe_check.py ${arch}
-              ${CMAKE_SOURCE_DIR}/build/${arch}/OrvaneCD.exe)
-  set_tests_properties(pe_check_${arch} PROPERTIES LABELS pe)
+  if(tier STREQUAL arch)
+    add_test(NAME pe_check_${arch}
+        COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/pe_check.py ${arch}
+                ${CMAKE_SOURCE_DIR}/build/${arch}/OrvaneCD.exe)
+    set_tests_properties(pe_check_${arch} PROPERTIES LABELS pe)
+  endif()
   if(NOT EXISTS ${CMAKE_SOURCE_DIR}/build/conformance/conformance.exe)
     message(STATUS "No build/conformance: the Wine runs are skipped (run scripts/build)")
     continue()
   endif()
 
-  add_test(NAME e2e_setup_${arch} COMMAND python3 ${E2E} setup ${arch})
-  add_test(NAME e2e_cleanup_${arch} COMMAND python3 ${E2E} teardown ${arch})
-  set_tests_properties(e2e_setup_${arch} PROPERTIES FIXTURES_SETUP e2e_${arch} TIMEOUT 900)
-  set_tests_properties(e2e_cleanup_${arch} PROPERTIES FIXTURES_CLEANUP e2e_${arch})
-  set_tests_properties(e2e_setup_${arch} e2e_cleanup_${arch} PROPERTIES
-      LABELS e2e RESOURCE_LOCK wine_${arch})
+  add_test(NAME e2e_setup_${tier} COMMAND python3 ${E2E} setup ${tier})
+  add_test(NAME e2e_cleanup_${tier} COMMAND python3 ${E2E} teardown ${tier})
+  set_tests_properties(e2e_setup_${tier} PROPERTIES FIXTURES_SETUP e2e_${tier} TIMEOUT 900)
+  set_tests_properties(e2e_cleanup_${tier} PROPERTIES FIXTURES_CLEANUP e2e_${tier})
+  set_tests_properties(e2e_setup_${tier} e2e_cleanup_${tier} PROPERTIES
+      LABELS e2e RESOURCE_LOCK wine_${tier})
+  execute_process(COMMAND python3 ${E2E} list ${tier}
+      OUTPUT_VARIABLE scenarios OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  string(REPLACE "\n" ";" scenarios "${scenarios}")
   foreach(scenario IN LISTS scenarios)
-    add_test(NAME e2e_${arch}_${scenario} COMMAND python3 ${E2E} run ${arch} ${scenario})
-    set_tests_properties(e2e_${arch}_${scenario} PROPERTIES LABELS e2e SKIP_RETURN_CODE 77
-        FIXTURES_REQUIRED e2e_${arch} RESOURCE_LOCK wine_${arch} TIMEOUT 300)
+    add_test(NAME e2e_${tier}_${scenario} COMMAND python3 ${E2E} run ${tier} ${scenario})
+    set_tests_properties(e2e_${tier}_${scenario} PROPERTIES LABELS e2e SKIP_RETURN_CODE 77
+        FIXTURES_REQUIRED e2e_${tier} RESOURCE_LOCK wine_${tier} TIMEOUT 300)
   endforeach()
 endforeach()
 

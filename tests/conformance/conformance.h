@@ -22,7 +22,8 @@ struct Registration {
 
 // One scenario. Texts may hold {disc} (the disc's root, ending in '\'),
 // {player}, {new} and {p32} (the installed players' folders), {long259},
-// {long258}, {odd}, {qfolder} and {qlauncher} (the odd names on the disc).
+// {long258}, {odd}, {qfolder}, {qlauncher} and {dbcs} (the odd names on the
+// disc; {dbcs} holds a double-byte character whose trail byte is '\').
 struct Scenario {
     const wchar_t* name;
     const wchar_t* disc = L"1_3";  // installer variant, or paths, planted, manifest, kit
@@ -37,6 +38,10 @@ struct Scenario {
     bool noDisplay = false;                 // needs a machine without a display
     bool plantedOrder = false;              // DLLs searched beside the program first
     bool launcher32Only = false;            // needs a PE32 launcher on 64-bit Windows
+    bool codePage = false;                  // the outcome depends on the ANSI code page
+    // Where the code page turns U+FF02 into '"' (best fit): ends with
+    // LauncherPathFailed, nothing started, instead of the outcome below.
+    bool bestFitQuote = false;
     DWORD exitCode;
     std::vector<const wchar_t*> started = {};  // record lines: kind, tab, command line
 };

@@ -14,6 +14,24 @@ static std::wstring LongName(size_t length)
     return length > rest ? std::wstring(length - rest, L'L') : std::wstring();
 }
 
+// A name holding a double-byte character of the ANSI code page whose trail
+// byte is '\\'; empty where the code page has none.
+static std::wstring DoubleByteName()
+{
+    CPINFO info;
+    if (!GetCPInfo(CP_ACP, &info) || info.MaxCharSize != 2)
+        return L"";
+    for (int range = 0; range < MAX_LEADBYTES && info.LeadByte[range] != 0; range += 2) {
+        for (int lead = info.LeadByte[range]; lead <= info.LeadByte[range + 1]; ++lead) {
+            char bytes[2] = {static_cast<char>(lead), '\\'};
+            wchar_t wide[2];
+            if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, 2, wide, 2) == 1)
+                return std::wstring(1, wide[0]) + L"Disc";
+        }
+    }
+    return L"";
+}
+
 std::wstring Expand(const wchar_t* text)
 {
     std::wstring player = machine.work + L"Orvane Player";
@@ -22,7 +40,7 @@ std::wstring Expand(const wchar_t* text)
         {L"{new}", player + L" New"},     {L"{p32}", machine.work + L"Orvane 32"},
         {L"{long259}", LongName(259)},    {L"{long258}", LongName(258)},
         {L"{odd}", kOddFolder},           {L"{qfolder}", kQuoteFolder},
-        {L"{qlauncher}", kQuoteLauncher},
+        {L"{qlauncher}", kQuoteLauncher}, {L"{dbcs}", DoubleByteName()},
     };
     std::wstring result = text;
     for (const auto& [token, value] : tokens) {
@@ -130,6 +148,14 @@ static bool LayOutFiles(const std::wstring& disc, std::wstring* why)
             if (!MakeFolder(name, why) || !Copy(machine.launcher, name + L"\\" + kLauncherName, why))
                 return false;
         }
+        std::wstring dbcs = Expand(L"{dbcs}");
+        if (!dbcs.empty() &&
+            (!MakeFolder(dbcs, why) || !Copy(machine.launcher, dbcs + L"\\" + kLauncherName, why) ||
+             !MakeFolder(dbcs + L"\\Orvane Installer", why) ||
+             !Copy(bundle + L"e2e_installer_1_3.exe",
+                   dbcs + L"\\Orvane Installer\\ervast_orvane.exe", why) ||
+             !Copy(machine.launcher, dbcs + L".exe", why)))
+            return false;
         return Copy(machine.launcher, kQuoteLauncher, why);
     }
     bool planted = disc == L"planted" || disc == L"manifest";

@@ -28,18 +28,21 @@ std::string Narrow(const std::wstring& text, UINT codePage)
     return narrow;
 }
 
-// To the console as wide text, to a pipe or file as UTF-8.
+static HANDLE Log = INVALID_HANDLE_VALUE;
+
+// To the console as wide text, to a pipe or file as UTF-8; and to the log.
 void Say(const std::wstring& line)
 {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     std::wstring text = line + L"\r\n";
+    std::string utf8 = Narrow(text, CP_UTF8);
     DWORD written = 0, mode = 0;
-    if (GetConsoleMode(out, &mode)) {
+    if (GetConsoleMode(out, &mode))
         WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    } else {
-        std::string utf8 = Narrow(text, CP_UTF8);
+    else
         WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-    }
+    if (Log != INVALID_HANDLE_VALUE)
+        WriteFile(Log, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
 static std::wstring FolderOf(const std::wstring& path)
@@ -82,23 +85,54 @@ static bool IsElevated()
     return elevated;
 }
 
-// The work folder beside the program, or in %TEMP% where its folder is read-only.
+// The log and the work folder beside the program, or in %TEMP% where its
+// folder is read-only.
 static bool ChooseWorkFolder()
 {
-    machine.work = machine.bundle + L"work\\";
-    CreateDirectoryW(machine.work.c_str(), nullptr);
-    std::wstring probe = machine.work + L"probe.tmp";
-    HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-        return true;
+    std::wstring folder = machine.bundle;
+    Log = CreateFileW((folder + L"conformance.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (Log == INVALID_HANDLE_VALUE) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder = std::wstring(temp) + L"orvane-conformance\\";
+        CreateDirectoryW(folder.c_str(), nullptr);
+        Log = CreateFileW((folder + L"conformance.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                          nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    machine.work = std::wstring(temp) + L"orvane-conformance\\";
+    machine.work = folder + L"work\\";
     CreateDirectoryW(machine.work.c_str(), nullptr);
-    return GetFileAttributesW(machine.work.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return Log != INVALID_HANDLE_VALUE &&
+           GetFileAttributesW(machine.work.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// What the log begins with: the machine the results come from.
+static void DescribeMachine()
+{
+    using GetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+    using WineVersionFunction = const char*(CDECL*)();
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    // The real version, whatever the program's manifest says.
+    auto getVersion = reinterpret_cast<GetVersionFunction>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+    if (getVersion != nullptr)
+        getVersion(&version);
+    auto wineVersion = reinterpret_cast<WineVersionFunction>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
+    wchar_t language[LOCALE_NAME_MAX_LENGTH] = L"?";
+    GetUserDefaultLocaleName(language, LOCALE_NAME_MAX_LENGTH);
+    wchar_t facts[512];
+    wsprintfW(facts, L"Windows %u.%u build %u, %u-bit; ANSI code page %u, OEM code page %u; "
+                     L"user language %ls; %ls",
+              version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber,
+              machine.windows64 ? 64 : 32, GetACP(), GetOEMCP(), language,
+              machine.elevated ? L"elevated" : L"not elevated");
+    Say(facts);
+    Say(wineVersion != nullptr ? L"under Wine " + Widen(wineVersion(), CP_ACP)
+                               : std::wstring(L"not under Wine"));
+    Say(L"launcher: " + machine.launcher + (machine.launcher64 ? L" (PE32+)" : L" (PE32)"));
 }
 
 // The installed players: the stand-in player in the folders that scenarios register.
@@ -148,6 +182,16 @@ static std::wstring SkipReason(const Scenario& scenario)
                L"needs a person";
     if (Expand(L"{long259}").empty())
         return L"the disc folder's path is too long for the long-path scenarios";
+    std::wstring program = Expand(scenario.program);
+    if (std::wstring(scenario.program).find(L"{dbcs}") != std::wstring::npos &&
+        Expand(L"{dbcs}").empty())
+        return L"the ANSI code page " + std::to_wstring(GetACP()) +
+               L" has no double-byte character that ends in '\\'";
+    BOOL lossy = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, program.c_str(), -1, nullptr, 0, nullptr,
+                        &lossy);
+    if (lossy && !scenario.bestFitQuote)
+        return L"its names cannot be written in the ANSI code page " + std::to_wstring(GetACP());
     return L"";
 }
 
@@ -248,11 +292,14 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     LookAtMachine();
+    if (!ChooseWorkFolder()) {
+        Say(L"cannot run: no folder for the log and the work");
+        return 2;
+    }
+    DescribeMachine();
     std::wstring why;
     if (!IsFile(machine.launcher))
         why = L"no launcher at " + machine.launcher;
-    else if (!ChooseWorkFolder())
-        why = L"no work folder";
     else if (!InstallPlayers())
         why = L"cannot install the stand-in player in " + machine.work;
     else if (!PrepareDiscPlace(&why) || !SaveRegistration(&why))

@@ -285,8 +285,21 @@ private:
     std::wstring old_;
 };
 
-std::wstring RunScenario(const Scenario& scenario)
+// Whether the ANSI code page turns U+FF02 into a plain quote (best fit).
+static bool BestFitsQuote()
 {
+    char narrow[4] = {};
+    WideCharToMultiByte(CP_ACP, 0, L"\xFF02", 1, narrow, sizeof narrow, nullptr, nullptr);
+    return narrow[0] == '"' && narrow[1] == '\0';
+}
+
+std::wstring RunScenario(const Scenario& given)
+{
+    Scenario scenario = given;
+    if (scenario.bestFitQuote && BestFitsQuote()) {
+        scenario.exitCode = 0xFFFFFFFA;
+        scenario.started.clear();
+    }
     Run run{};
     std::wstring why;
     if (!LayOutDisc(scenario, &why) || !WriteScenarioRegistry(scenario, &why))

@@ -29,6 +29,14 @@ static const wchar_t kPlayer258[] =
     L"player\t\"{player}\\Orvanex.exe\" -p -l \"{disc}{long258}\\CDPlayList.p4u\"";
 static const wchar_t kPlayerOdd[] =
     L"player\t\"{player}\\Orvanex.exe\" -p -l \"{disc}{odd}\\CDPlayList.p4u\"";
+static const wchar_t kPlayerQuote[] =
+    L"player\t\"{player}\\Orvanex.exe\" -p -l \"{disc}{qfolder}\\CDPlayList.p4u\"";
+static const wchar_t kPlayerDbcs[] =
+    L"player\t\"{player}\\Orvanex.exe\" -p -l \"{disc}{dbcs}\\CDPlayList.p4u\"";
+static const wchar_t kNewPlayerDbcs[] =
+    L"player\t\"{new}\\Orvanex.exe\" -p -l \"{disc}{dbcs}\\CDPlayList.p4u\"";
+static const wchar_t kInstallerDbcs[] =
+    L"installer\t\"{disc}{dbcs}\\Orvane Installer\\ervast_orvane.exe\"";
 
 static Registration Reg(Root root = Root::User, const wchar_t* appDir = L"{player}",
                         int version = kV1_2, int autorun = 1)
@@ -62,9 +70,15 @@ const std::vector<Scenario> kScenarios = {
     {.name = L"path_258", .disc = L"paths", .registry = {Reg(Root::User, L"{player}", kV1_3)}, .program = L"{long258}\\OrvaneCD.exe", .quoted = true, .exitCode = 0, .started = {kPlayer258}},
     {.name = L"folder_with_blanks_and_umlaut", .disc = L"paths", .registry = {Reg(Root::User, L"{player}", kV1_3)}, .program = L"{odd}\\OrvaneCD.exe", .quoted = true, .exitCode = 0, .started = {kPlayerOdd}},
     // Best-fit quotes in the launcher's own path, and a quote in AppDir, would
-    // end the quoting of the player's line: nothing may start.
-    {.name = L"best_fit_quote_in_disc_folder", .disc = L"paths", .registry = {Reg(Root::User, L"{player}", kV1_3)}, .program = L"{qfolder}\\OrvaneCD.exe", .quoted = true, .exitCode = 0xFFFFFFFA},
-    {.name = L"best_fit_quote_in_launcher_name", .disc = L"paths", .registry = {Reg(Root::User, L"{player}", kV1_3)}, .program = L"{qlauncher}", .quoted = true, .exitCode = 0xFFFFFFFA},
+    // end the quoting of the player's line: nothing may start. Where the code
+    // page has U+FF02 itself (932), the names are ordinary.
+    {.name = L"best_fit_quote_in_disc_folder", .disc = L"paths", .registry = {Reg(Root::User, L"{player}", kV1_3)}, .program = L"{qfolder}\\OrvaneCD.exe", .quoted = true, .codePage = true, .bestFitQuote = true, .exitCode = 0, .started = {kPlayerQuote}},
+    {.name = L"best_fit_quote_in_launcher_name", .disc = L"paths", .registry = {Reg(Root::User, L"{player}", kV1_3)}, .program = L"{qlauncher}", .quoted = true, .codePage = true, .bestFitQuote = true, .exitCode = 0, .started = {kPlayer}},
+    // Names whose double-byte characters end in the separator's byte: run
+    // where the code page is double-byte.
+    {.name = L"double_byte_disc_folder", .disc = L"paths", .registry = {Reg(Root::User, L"{player}", kV1_3)}, .program = L"{dbcs}\\OrvaneCD.exe", .quoted = true, .codePage = true, .exitCode = 0, .started = {kPlayerDbcs}},
+    {.name = L"double_byte_launcher_name", .disc = L"paths", .registry = {Reg(Root::User, L"{player}", kV1_3)}, .program = L"{dbcs}.exe", .quoted = true, .codePage = true, .exitCode = 0, .started = {kPlayer}},
+    {.name = L"double_byte_installer_path", .disc = L"paths", .program = L"{dbcs}\\OrvaneCD.exe", .quoted = true, .prompts = {kInstall}, .answers = "y", .installer = kRegistersNew, .codePage = true, .exitCode = 0, .started = {kInstallerDbcs, kNewPlayerDbcs}},
     {.name = L"quote_in_appdir", .registry = {Reg(Root::User, L"{player}\\Orvanex.exe\" /injected \"x", kV1_3)}, .exitCode = 0xFFFFFFFE},
     {.name = L"signed_kit_disc_install_yes", .disc = L"kit", .prompts = {kInstall}, .answers = "y", .installer = kRegistersNew, .exitCode = 0, .started = {kInstaller, kNewPlayer}},
     // DLLs planted beside the launcher, with the program's folder searched

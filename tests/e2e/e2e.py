@@ -6,14 +6,16 @@ drive E: of type CD-ROM over a folder the program lays each disc out in, and a
 copy of build/conformance; around every run it checks that nothing in the
 prefix's drive C: changed.
 
-  e2e.py list                      scenario names, one a line
+  e2e.py list [TIER]               scenario names, one a line: the tier's
   e2e.py setup TIER                make the prefix (kept between runs) and drive E:
   e2e.py run TIER SCENARIO         one scenario; exit status 0 passed, 77 skipped
   e2e.py screenshots               save both prompts as PNG files under docs/
   e2e.py teardown TIER             end every process the tier started
 
-TIER is win32 (the shipped PE32) or win64 (the PE32+). The packages come
-from `scripts/setup test`; build/conformance from `scripts/build`.
+TIER is win32 (the shipped PE32), win64 (the PE32+) or win32ja (the PE32
+under a Japanese locale, so code page 932: the scenarios whose outcome depends
+on the code page). The packages come from `scripts/setup test`;
+build/conformance from `scripts/build`.
 """
 import re
 import shutil
@@ -25,14 +27,17 @@ from machine import ROOT, WINE32, Tier
 
 TABLE = ROOT / 'tests' / 'conformance' / 'scenarios.cpp'
 BUNDLE = ROOT / 'build' / 'conformance'
-LAUNCHERS = {'win32': 'OrvaneCD.exe', 'win64': 'x64\\OrvaneCD.exe'}
+LAUNCHERS = {'win32': 'OrvaneCD.exe', 'win64': 'x64\\OrvaneCD.exe', 'win32ja': 'OrvaneCD.exe'}
 # Runs that need a session without a display: Linux alone can give one.
 WITHOUT_DISPLAY = ('no_display_box_counts_as_yes',)
 SKIPPED = 77
 
 
-def names():
-    return re.findall(r'\{\.name = L"(\w+)"', TABLE.read_text())
+def names(tier=''):
+    lines = TABLE.read_text().splitlines()
+    if tier == 'win32ja':
+        lines = [line for line in lines if '.codePage = true' in line]
+    return [m.group(1) for m in map(re.compile(r'\{\.name = L"(\w+)"').search, lines) if m]
 
 
 def setup(tier):
@@ -83,8 +88,8 @@ def run(tier, scenario):
 
 def main(argv):
     command, args = (argv[1], argv[2:]) if len(argv) > 1 else ('', [])
-    if command == 'list' and not args:
-        print('\n'.join(names()))
+    if command == 'list' and len(args) <= 1:
+        print('\n'.join(names(*args)))
         return 0
     if command == 'setup' and len(args) == 1:
         setup(Tier(args[0]))

@@ -14,7 +14,10 @@ WORK = ROOT / 'build' / 'e2e'
 WINE64 = '/usr/lib/wine/wine64'
 WINE32 = '/usr/lib/wine/wine'
 WINESERVER = '/usr/lib/wine/wineserver'
-DISPLAYS = {'win32': ':97', 'win64': ':98'}
+# tier: build, display, locale (Wine's ANSI code page follows the locale:
+# 1252 under C.UTF-8, 932 under ja_JP.UTF-8)
+TIERS = {'win32': ('win32', ':97', 'C.UTF-8'), 'win64': ('win64', ':98', 'C.UTF-8'),
+         'win32ja': ('win32', ':99', 'ja_JP.UTF-8')}
 LAUNCHER = 'OrvaneCD.exe'
 def windows_path(path):
     return 'Z:' + str(path).replace('/', '\\')
@@ -35,14 +38,15 @@ class Tier:
         self.dir = WORK / arch
         self.prefix = self.dir / 'prefix'
         self.records = self.dir / 'records'
-        self.build = ROOT / 'build' / arch
-        self.display = DISPLAYS[arch]
+        build, self.display, self.locale = TIERS[arch]
+        self.build = ROOT / 'build' / build
 
     # --- Wine ----------------------------------------------------------------
 
     def env(self, display=True, extra=None):
         env = {k: v for k, v in os.environ.items() if not k.startswith('ORVANE_E2E_')}
-        env.update(WINEPREFIX=str(self.prefix), WINEDEBUG='-all', LC_ALL='C.UTF-8',
+        env.update(WINEPREFIX=str(self.prefix), WINEDEBUG='-all', LC_ALL=self.locale,
+                   LANG=self.locale,
                    QEMU_RESERVED_VA='0x81000000', WINEDLLOVERRIDES='mscoree,mshtml=')
         env.pop('DISPLAY', None)
         if display:
