@@ -119,7 +119,8 @@ add_dependencies(e2e_fixtures e2e_planted)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_executable(conformance EXCLUDE_FROM_ALL
       tests/conformance/disc.cpp tests/conformance/main.cpp tests/conformance/registry.cpp
-      tests/conformance/run.cpp tests/conformance/scenarios.cpp)
+      tests/conformance/run.cpp tests/conformance/scenarios.cpp
+      tests/conformance/skip_rules.cpp)
   target_link_options(conformance PRIVATE -static -s -municode)
   target_link_libraries(conformance PRIVATE advapi32 user32)
   add_dependencies(e2e_fixtures conformance)

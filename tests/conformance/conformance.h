@@ -35,6 +35,7 @@ struct Scenario {
     const char* answers = "";               // y or n, a box
     const wchar_t* installer = L"";         // what the stand-in installer does
     bool asksElevation = false;             // the installer asks for administrator rights
+    const wchar_t* personPresses = nullptr; // Yes or No on Windows' elevation prompt
     bool noDisplay = false;                 // needs a machine without a display
     bool plantedOrder = false;              // DLLs searched beside the program first
     bool launcher32Only = false;            // needs a PE32 launcher on 64-bit Windows
@@ -60,6 +61,7 @@ struct Machine {
     wchar_t mappedDrive = 0;  // a drive letter mapped to discFolder for the run
     bool givenDrive = false;
     bool noDisplay = false;
+    bool interactive = false;
     bool underWine = false;
     bool launcher64 = false;
     bool windows64 = false;

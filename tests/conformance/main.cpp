@@ -1,10 +1,11 @@
 // conformance.exe: runs the launcher's end-to-end scenarios on this machine.
 //   conformance.exe [--list] [--only NAME...] [--launcher PATH] [--disc X:]
-//                   [--no-display]
+//                   [--no-display] [--interactive]
 // One line a scenario (ok, FAIL with what differed, skip with why), then the
 // counts; exit code 0 only when none failed. A registration of the player
 // that was there before is put back after every scenario and at the end.
 #include "conformance.h"
+#include "skip_rules.h"
 
 Machine machine;
 extern HANDLE CurrentJob;
@@ -164,35 +165,66 @@ static void LookAtMachine()
 // Why a scenario cannot run here; empty when it can.
 static std::wstring SkipReason(const Scenario& scenario)
 {
-    bool needsMachine = false;
+    Needs needs;
     for (const Registration& registration : scenario.registry)
-        needsMachine = needsMachine || registration.root != Root::User;
-    if (machine.machineRegistered && !machine.mayWriteMachine)
-        return L"a player is registered for the machine, which only an administrator may "
-               L"set aside: run as administrator";
-    if (needsMachine && !machine.mayWriteMachine)
-        return L"writes HKEY_LOCAL_MACHINE: run as administrator";
-    if (scenario.noDisplay != machine.noDisplay && (scenario.noDisplay || !scenario.prompts.empty()))
-        return scenario.noDisplay ? L"needs a session without a display (--no-display)"
-                                  : L"shows a box, and this run has no display";
-    if (scenario.launcher32Only && (machine.launcher64 || !machine.windows64))
-        return L"needs a 32-bit launcher on 64-bit Windows";
-    if (scenario.asksElevation && !machine.underWine && !machine.elevated)
-        return L"the installer asks for administrator rights: Windows' elevation prompt "
-               L"needs a person";
-    if (Expand(L"{long259}").empty())
-        return L"the disc folder's path is too long for the long-path scenarios";
-    std::wstring program = Expand(scenario.program);
-    if (std::wstring(scenario.program).find(L"{dbcs}") != std::wstring::npos &&
-        Expand(L"{dbcs}").empty())
-        return L"the ANSI code page " + std::to_wstring(GetACP()) +
-               L" has no double-byte character that ends in '\\'";
+        needs.machineKey = needs.machineKey || registration.root != Root::User;
+    needs.noDisplay = scenario.noDisplay;
+    needs.prompts = !scenario.prompts.empty();
+    needs.launcher32 = scenario.launcher32Only;
+    needs.elevationAnswered = scenario.asksElevation;
+    needs.person = scenario.personPresses != nullptr;
+    needs.doubleByte = std::wstring(scenario.program).find(L"{dbcs}") != std::wstring::npos;
     BOOL lossy = FALSE;
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, program.c_str(), -1, nullptr, 0, nullptr,
-                        &lossy);
-    if (lossy && !scenario.bestFitQuote)
-        return L"its names cannot be written in the ANSI code page " + std::to_wstring(GetACP());
-    return L"";
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Expand(scenario.program).c_str(), -1,
+                        nullptr, 0, nullptr, &lossy);
+    needs.namesFit = !lossy || scenario.bestFitQuote;
+    Offers offers;
+    offers.machineRegistered = machine.machineRegistered;
+    offers.elevated = machine.elevated;
+    offers.underWine = machine.underWine;
+    offers.noDisplay = machine.noDisplay;
+    offers.launcher64 = machine.launcher64;
+    offers.windows64 = machine.windows64;
+    offers.interactive = machine.interactive;
+    offers.doubleByte = !Expand(L"{dbcs}").empty();
+    offers.longPathsFit = !Expand(L"{long259}").empty();
+    const wchar_t* reason = ::SkipReason(needs, offers);
+    return reason != nullptr ? reason : L"";
+}
+
+// The launcher's manifest (asInvoker) turns registry virtualization off for
+// it; started suspended, its token tells.
+static bool CheckVirtualization()
+{
+    std::wstring command = L"\"" + machine.launcher + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    DWORD enabled = 1, size = 0;
+    HANDLE token = nullptr;
+    bool told = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                               nullptr, nullptr, &startup, &process) &&
+                OpenProcessToken(process.hProcess, TOKEN_QUERY, &token) &&
+                GetTokenInformation(token, TokenVirtualizationEnabled, &enabled, sizeof enabled,
+                                    &size);
+    if (token != nullptr)
+        CloseHandle(token);
+    if (process.hProcess != nullptr) {
+        TerminateProcess(process.hProcess, 0);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    std::wstring note = machine.elevated ? L" (always off when elevated: run as a standard user "
+                                           L"to check the manifest)"
+                                         : L"";
+    if (!told)
+        Say(L"FAIL virtualization: cannot read the launcher's token");
+    else if (enabled)
+        Say(L"FAIL virtualization: registry virtualization is on for the launcher: its "
+            L"manifest is not in effect");
+    else
+        Say(L"ok   virtualization: registry virtualization is off for the launcher" + note);
+    return told && !enabled;
 }
 
 static BOOL WINAPI OnStop(DWORD)
@@ -216,6 +248,8 @@ static bool ReadOptions(int argc, wchar_t** argv, Options& options)
             options.list = true;
         } else if (arg == L"--no-display") {
             machine.noDisplay = true;
+        } else if (arg == L"--interactive") {
+            machine.interactive = true;
         } else if (arg == L"--launcher" && i + 1 < argc) {
             wchar_t full[MAX_PATH];
             GetFullPathNameW(argv[++i], MAX_PATH, full, nullptr);
@@ -246,6 +280,15 @@ static bool Wanted(const Options& options, const Scenario& scenario)
 static int RunAll(const Options& options)
 {
     int passed = 0, failed = 0, skipped = 0;
+    if (options.only.empty() && machine.underWine) {
+        Say(L"note: under Wine, which has no registry virtualization, the manifest's effect "
+            L"cannot be told");
+    } else if (options.only.empty()) {
+        if (CheckVirtualization())
+            ++passed;
+        else
+            ++failed;
+    }
     for (const Scenario& scenario : kScenarios) {
         if (!Wanted(options, scenario))
             continue;
@@ -283,7 +326,7 @@ int wmain(int argc, wchar_t** argv)
     Options options;
     if (!ReadOptions(argc, argv, options)) {
         Say(L"usage: conformance.exe [--list] [--only NAME...] [--launcher PATH] [--disc X:] "
-            L"[--no-display]");
+            L"[--no-display] [--interactive]");
         return 2;
     }
     if (options.list) {

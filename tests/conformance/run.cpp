@@ -8,6 +8,7 @@
 #include <iterator>
 
 static constexpr DWORD kScenarioMillis = 60000;
+static constexpr DWORD kPersonMillis = 300000;   // a person answers a prompt
 static constexpr DWORD kAfterEndMillis = 20000;  // for the detached player
 static constexpr int kIdText = 0xFFFF;           // the box's text on Windows
 static constexpr int kIdTextWine = 100;          // and in Wine's user32
@@ -144,10 +145,11 @@ static DWORD RunLauncher(const Scenario& scenario, Run& run)
     if (!StartLauncher(scenario, &process, run))
         return 0;
     DWORD started = GetTickCount();
+    DWORD limit = scenario.personPresses != nullptr ? kPersonMillis : kScenarioMillis;
     while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
         AnswerBoxes(run, scenario);
-        if (GetTickCount() - started > kScenarioMillis) {
-            Fail(run, L"hung: no end after " + std::to_wstring(kScenarioMillis / 1000) +
+        if (GetTickCount() - started > limit) {
+            Fail(run, L"hung: no end after " + std::to_wstring(limit / 1000) +
                           L" s; windows on screen:" + VisibleWindows());
             TerminateJobObject(CurrentJob, 1);
             break;
@@ -285,6 +287,18 @@ private:
     std::wstring old_;
 };
 
+// A person's answer from the console: yes, no or unknown.
+static std::wstring AskPerson(const std::wstring& question)
+{
+    DWORD written = 0, read = 0;
+    WriteConsoleW(GetStdHandle(STD_OUTPUT_HANDLE), question.c_str(),
+                  static_cast<DWORD>(question.size()), &written, nullptr);
+    wchar_t answer[64] = {};
+    if (!ReadConsoleW(GetStdHandle(STD_INPUT_HANDLE), answer, 63, &read, nullptr) || read == 0)
+        return L"unknown";
+    return answer[0] == L'y' || answer[0] == L'Y' ? L"yes" : L"no";
+}
+
 // Whether the ANSI code page turns U+FF02 into a plain quote (best fit).
 static bool BestFitsQuote()
 {
@@ -311,6 +325,10 @@ std::wstring RunScenario(const Scenario& given)
     if (machine.underWine && scenario.plantedOrder)
         SetWineSearchOrder(Expand(scenario.program));
 
+    if (scenario.personPresses != nullptr)
+        Say(std::wstring(L"now: answer our box yourself if it stays; Windows will ask whether "
+                         L"ervast_orvane.exe may make changes: press ") +
+            scenario.personPresses + L" there");
     std::wstring discBefore = SnapshotDisc();
     // Between scenarios only the player's own key changes: the last run's
     // listing is this one's.
@@ -329,5 +347,9 @@ std::wstring RunScenario(const Scenario& given)
     if (SnapshotDisc() != discBefore)
         Fail(run, L"the disc changed");
     CheckRegistry(run, registry);
+    if (scenario.personPresses != nullptr)
+        Say(L"answer: the elevation prompt came up in front at once (not only as a flashing "
+            L"taskbar button): " + AskPerson(L"Did Windows' prompt come up in front at once? "
+                                             L"(y/n) "));
     return run.failures;
 }

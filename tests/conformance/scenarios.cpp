@@ -65,6 +65,10 @@ const std::vector<Scenario> kScenarios = {
     {.name = L"registered_2_0_against_1_9", .disc = L"1_9", .registry = {Reg(Root::User, L"{player}", kV2_0)}, .exitCode = 0, .started = {kPlayer}},
     {.name = L"player_missing", .registry = {Reg(Root::User, L"{player}\\No Player Here", kV1_3)}, .exitCode = 0xFFFFFFFB},
     {.name = L"installer_requires_administrator", .disc = L"admin", .prompts = {kInstall}, .answers = "y", .installer = kRegistersNew, .asksElevation = true, .exitCode = 0, .started = {kInstaller, kNewPlayer}},
+    // Windows' elevation prompt, answered by a person (--interactive, a standard account).
+    {.name = L"elevation_prompt_yes", .disc = L"admin", .prompts = {kInstall}, .answers = "y", .installer = kRegistersNew, .personPresses = L"Yes", .exitCode = 0, .started = {kInstaller, kNewPlayer}},
+    {.name = L"elevation_prompt_no_installation", .disc = L"admin", .prompts = {kInstall}, .answers = "y", .installer = kRegistersNew, .personPresses = L"No", .exitCode = 1},
+    {.name = L"elevation_prompt_no_update", .disc = L"admin", .registry = {Reg()}, .prompts = {kUpdate}, .answers = "y", .installer = kRegistersNew, .personPresses = L"No", .exitCode = 0, .started = {kPlayer}},
     {.name = L"no_display_box_counts_as_yes", .installer = kRegistersNew, .noDisplay = true, .exitCode = 0, .started = {kInstaller, kNewPlayer}},
     {.name = L"path_259", .disc = L"paths", .registry = {Reg(Root::User, L"{player}", kV1_3)}, .program = L"{long259}\\OrvaneCD.exe", .quoted = true, .exitCode = 0, .started = {kPlayer259}},
     {.name = L"path_258", .disc = L"paths", .registry = {Reg(Root::User, L"{player}", kV1_3)}, .program = L"{long258}\\OrvaneCD.exe", .quoted = true, .exitCode = 0, .started = {kPlayer258}},

@@ -1,0 +1,46 @@
+#include "skip_rules.h"
+
+// The machine's registry: elevated, or under Wine, where anyone may write it.
+static bool MayWriteMachine(const Offers& offers)
+{
+    return offers.elevated || offers.underWine;
+}
+
+static const wchar_t* ElevationPromptSkip(const Offers& offers)
+{
+    if (offers.underWine)
+        return L"Wine shows no elevation prompt";
+    if (offers.elevated)
+        return L"this run is elevated, so no elevation prompt appears: run as a standard user";
+    if (!offers.interactive)
+        return L"needs a person to answer Windows' elevation prompt (--interactive)";
+    return nullptr;
+}
+
+const wchar_t* SkipReason(const Needs& needs, const Offers& offers)
+{
+    if (offers.machineRegistered && !MayWriteMachine(offers))
+        return L"a player is registered for the machine, which only an administrator may set "
+               L"aside: run as administrator";
+    if (needs.machineKey && !MayWriteMachine(offers))
+        return L"writes HKEY_LOCAL_MACHINE: run as administrator";
+    if (needs.noDisplay && !offers.noDisplay)
+        return L"needs a session without a display (--no-display)";
+    if (needs.prompts && offers.noDisplay)
+        return L"shows a box, and this run has no display";
+    if (needs.launcher32 && (offers.launcher64 || !offers.windows64))
+        return L"needs a 32-bit launcher on 64-bit Windows";
+    if (needs.elevationAnswered && !MayWriteMachine(offers))
+        return L"the installer asks for administrator rights: Windows' elevation prompt needs "
+               L"a person (--interactive)";
+    const wchar_t* prompt = needs.person ? ElevationPromptSkip(offers) : nullptr;
+    if (prompt != nullptr)
+        return prompt;
+    if (!offers.longPathsFit)
+        return L"the disc folder's path is too long for the long-path scenarios";
+    if (needs.doubleByte && !offers.doubleByte)
+        return L"the ANSI code page has no double-byte character that ends in '\\'";
+    if (!needs.namesFit)
+        return L"its names cannot be written in the ANSI code page";
+    return nullptr;
+}

@@ -1,0 +1,63 @@
+#include "tests/conformance/skip_rules.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Needs Person()
+{
+    Needs needs;
+    needs.person = true;
+    return needs;
+}
+
+Offers StandardUser(bool interactive)
+{
+    Offers offers;
+    offers.interactive = interactive;
+    offers.windows64 = true;
+    return offers;
+}
+
+}  // namespace
+
+TEST(ConformanceSkipRules, EachScenarioRunsExactlyWhereItCan)
+{
+    Needs machineKey, launcher32, doubleByte, noDisplay, prompts, elevationAnswered;
+    machineKey.machineKey = launcher32.launcher32 = doubleByte.doubleByte = true;
+    noDisplay.noDisplay = prompts.prompts = elevationAnswered.elevationAnswered = true;
+    Offers elevated = StandardUser(false), wine = StandardUser(false), registered = elevated;
+    elevated.elevated = wine.underWine = true;
+    registered.machineRegistered = true;
+    Offers noScreen = wine, launcher64 = wine, japanese = wine;
+    noScreen.noDisplay = launcher64.launcher64 = japanese.doubleByte = true;
+    struct Case {
+        const char* name;
+        Needs needs;
+        Offers offers;
+        bool runs;
+    };
+    const Case cases[] = {
+        {"elevation prompt: a person at a standard account", Person(), StandardUser(true), true},
+        {"elevation prompt: nobody asked to answer", Person(), StandardUser(false), false},
+        {"elevation prompt: an elevated run shows none", Person(), elevated, false},
+        {"elevation prompt: Wine shows none", Person(), wine, false},
+        {"installer's rights granted without a prompt: user", elevationAnswered,
+         StandardUser(true), false},
+        {"installer's rights granted without a prompt: Wine", elevationAnswered, wine, true},
+        {"machine key: standard user", machineKey, StandardUser(false), false},
+        {"machine key: elevated", machineKey, elevated, true},
+        {"a machine registration only an administrator may set aside", Needs(), registered,
+         false},
+        {"no display wanted, display there", noDisplay, wine, false},
+        {"no display wanted and given", noDisplay, noScreen, true},
+        {"a box without a display", prompts, noScreen, false},
+        {"32-bit launcher wanted, PE32+ given", launcher32, launcher64, false},
+        {"double-byte name on code page 1252", doubleByte, wine, false},
+        {"double-byte name on code page 932", doubleByte, japanese, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(SkipReason(c.needs, c.offers) == nullptr, c.runs);
+    }
+}
