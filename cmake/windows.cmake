@@ -118,7 +118,7 @@ add_dependencies(e2e_fixtures e2e_planted)
 # the end-to-end scenarios on whatever Win32 it finds.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_executable(conformance EXCLUDE_FROM_ALL
-      tests/conformance/disc.cpp tests/conformance/main.cpp tests/conformance/registry.cpp
+      tests/conformance/bench.cpp tests/conformance/disc.cpp tests/conformance/main.cpp tests/conformance/registry.cpp
       tests/conformance/run.cpp tests/conformance/scenarios.cpp
       tests/conformance/skip_rules.cpp)
   target_link_options(conformance PRIVATE -static -s -municode)

@@ -26,7 +26,7 @@ struct Registration {
 // disc; {dbcs} holds a double-byte character whose trail byte is '\').
 struct Scenario {
     const wchar_t* name;
-    const wchar_t* disc = L"1_3";  // installer variant, or paths, planted, manifest, kit
+    const wchar_t* disc = L"1_3";  // installer variant, or paths, planted, manifest, kit, bench
     std::vector<Registration> registry = {};
     const wchar_t* program = L"OrvaneCD.exe";  // started from the disc's root
     const wchar_t* tail = nullptr;
@@ -94,3 +94,6 @@ std::vector<std::wstring> SnapshotRegistry();
 
 // One scenario: an empty text when it passed, else what differed.
 std::wstring RunScenario(const Scenario& scenario);
+
+// --bench N; the program's exit code.
+int RunBench(int runs);

@@ -159,10 +159,13 @@ static bool LayOutFiles(const std::wstring& disc, std::wstring* why)
         return Copy(machine.launcher, kQuoteLauncher, why);
     }
     bool planted = disc == L"planted" || disc == L"manifest";
-    std::wstring variant = planted ? L"1_3" : disc;
+    std::wstring variant = planted || disc == L"bench" ? L"1_3" : disc;
     if (!Copy(bundle + L"e2e_installer_" + variant + L".exe",
               L"Orvane Installer\\ervast_orvane.exe", why))
         return false;
+    if (disc == L"bench")
+        return Copy(bundle + L"launcher-nsis.exe", L"nsis.exe", why) &&
+               Copy(arch + L"start-only.exe", L"start-only.exe", why);
     if (!planted)
         return true;
     for (const wchar_t* dll : {L"version.dll", L"uxtheme.dll"}) {

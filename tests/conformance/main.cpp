@@ -1,6 +1,6 @@
 // conformance.exe: runs the launcher's end-to-end scenarios on this machine.
 //   conformance.exe [--list] [--only NAME...] [--launcher PATH] [--disc X:]
-//                   [--no-display] [--interactive]
+//                   [--no-display] [--interactive] [--bench N]
 // One line a scenario (ok, FAIL with what differed, skip with why), then the
 // counts; exit code 0 only when none failed. A registration of the player
 // that was there before is put back after every scenario and at the end.
@@ -237,6 +237,7 @@ static BOOL WINAPI OnStop(DWORD)
 
 struct Options {
     bool list = false;
+    int benchRuns = 0;
     std::vector<std::wstring> only;
 };
 
@@ -250,6 +251,8 @@ static bool ReadOptions(int argc, wchar_t** argv, Options& options)
             machine.noDisplay = true;
         } else if (arg == L"--interactive") {
             machine.interactive = true;
+        } else if (arg == L"--bench" && i + 1 < argc) {
+            options.benchRuns = _wtoi(argv[++i]);
         } else if (arg == L"--launcher" && i + 1 < argc) {
             wchar_t full[MAX_PATH];
             GetFullPathNameW(argv[++i], MAX_PATH, full, nullptr);
@@ -326,7 +329,7 @@ int wmain(int argc, wchar_t** argv)
     Options options;
     if (!ReadOptions(argc, argv, options)) {
         Say(L"usage: conformance.exe [--list] [--only NAME...] [--launcher PATH] [--disc X:] "
-            L"[--no-display] [--interactive]");
+            L"[--no-display] [--interactive] [--bench N]");
         return 2;
     }
     if (options.list) {
@@ -357,7 +360,7 @@ int wmain(int argc, wchar_t** argv)
     SetInformationJobObject(CurrentJob, JobObjectExtendedLimitInformation, &limits,
                             sizeof limits);
     SetConsoleCtrlHandler(OnStop, TRUE);
-    int status = RunAll(options);
+    int status = options.benchRuns > 0 ? RunBench(options.benchRuns) : RunAll(options);
     FinishRegistration();
     ReleaseDiscPlace();
     return status;

@@ -1,0 +1,42 @@
+"""The programs the launcher is measured against, built for the benchmark
+(bench/run) and for the conformance bundle's --bench: a program with the
+launcher's resources that only starts the player (or only exits), and the
+same launcher as an NSIS script."""
+import shutil
+import subprocess
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+OUT = ROOT / 'build' / 'bench'
+FLAGS = ['-Os', '-s', '-nostdlib', '-fno-asynchronous-unwind-tables', '-fno-ident',
+         '-Wl,--no-insert-timestamp', '-Wl,--dynamicbase', '-Wl,--nxcompat', '-Wl,--tsaware',
+         '-mwindows']
+TRIPLETS = {'win32': ('i686-w64-mingw32', '_WinMainCRTStartup'),
+            'win64': ('x86_64-w64-mingw32', 'WinMainCRTStartup')}
+
+
+def run(args, **kwargs):
+    return subprocess.run(args, check=True, **kwargs)
+
+
+def build_small(source, name, arch):
+    triplet, entry = TRIPLETS[arch]
+    OUT.mkdir(parents=True, exist_ok=True)
+    icon = OUT / ('%s-icon.o' % triplet)
+    if not icon.exists():
+        run(['%s-windres' % triplet, str(ROOT / 'resources' / 'launcher.rc'), '-o', str(icon)],
+            cwd=ROOT / 'resources')
+    target = OUT / name
+    run(['%s-g++' % triplet] + FLAGS + ['-Wl,-e,' + entry, str(ROOT / 'bench' / source),
+                                        str(icon), '-lkernel32', '-o', str(target)])
+    return target
+
+
+def build_nsis():
+    if shutil.which('makensis') is None:
+        raise SystemExit('bench: makensis is missing: run scripts/setup')
+    OUT.mkdir(parents=True, exist_ok=True)
+    target = OUT / 'launcher-nsis.exe'
+    run(['makensis', '-V1', '-DOUTFILE=%s' % target, str(ROOT / 'bench' / 'launcher.nsi')],
+        stdout=subprocess.DEVNULL)
+    return target
