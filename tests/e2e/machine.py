@@ -164,15 +164,18 @@ class Tier:
         reg.write_text('\r\n'.join(lines) + '\r\n')
         self.import_registry(reg)
 
-    def start_runner(self, command, result, record=None, installer=''):
+    def start_runner(self, command, result, record=None, installer='', desktop=None):
         """The launcher (or another program) started by the Windows-side runner
         in the disc's root, in Unicode; it writes the full exit code and the
-        microseconds to `result`."""
+        microseconds to `result`. With `desktop` (a name), inside a Wine
+        virtual desktop of that name, which draws the windows' frames."""
         shutil.copy(self.build / 'e2e_runner.exe', self.dir / 'runner.exe')
         env = self.env(True, {'ORVANE_E2E_COMMAND': command, 'ORVANE_E2E_FOLDER': 'E:\\',
                               'ORVANE_E2E_RECORD': windows_path(record) if record else '',
                               'ORVANE_E2E_INSTALLER': installer})
-        return subprocess.Popen([WINE64, str(self.dir / 'runner.exe'), windows_path(result)],
+        inside = ['explorer', '/desktop=%s,640x480' % desktop] if desktop else []
+        return subprocess.Popen([WINE64] + inside + [str(self.dir / 'runner.exe'),
+                                                     windows_path(result)],
                                 env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def snapshot_files(self):
