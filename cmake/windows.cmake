@@ -39,14 +39,17 @@ function(add_launcher name)
       -Wl,--no-insert-timestamp
       -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--enable-reloc-section
       -Wl,--file-alignment,512)
+  # The layout puts the import tables into the read-only data.
+  target_link_options(${name} PRIVATE -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/launcher.ld)
+  set_target_properties(${name} PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/launcher.ld)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # No structured exception handler anywhere: say so, so none is dispatched.
-    # The layout puts the import tables into the read-only data.
-    target_link_options(${name} PRIVATE -Wl,--no-seh
-        -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/launcher-i386.ld)
-    set_target_properties(${name} PROPERTIES
-        LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/launcher-i386.ld)
+    target_link_options(${name} PRIVATE -Wl,--no-seh)
   endif()
+  # The linker makes the resources writable; nothing writes them.
+  add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND python3 ${CMAKE_SOURCE_DIR}/cmake/readonly_section.py $<TARGET_FILE:${name}> .rsrc
+      VERBATIM)
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
 endfunction()
 

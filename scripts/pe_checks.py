@@ -2,8 +2,13 @@
 subsystem, imports, resources, mitigation flags, size. Used by the PE check
 test and by the disc kit on the copy it signs."""
 import struct
+import sys
 
-from pe_file import Pe
+try:
+    import pefile
+except ImportError:  # Debian's python3-pefile, seen from another Python 3 of the machine
+    sys.path.append('/usr/lib/python3/dist-packages')
+    import pefile
 
 # One file-alignment step above 10,240 bytes, for the manifest.
 SIZE_BUDGET_WIN32 = 10752
@@ -28,32 +33,57 @@ MANIFEST = (
     b'</application></compatibility></assembly>')
 
 
+def load(data):
+    """The parsed file; pefile.PEFormatError when it is no PE file."""
+    return pefile.PE(data=data)
+
+
+def resources(pe):
+    """(type, name, language, data) for every resource with a numeric id."""
+    directory = getattr(pe, 'DIRECTORY_ENTRY_RESOURCE', None)
+    for rtype in directory.entries if directory else []:
+        for name in rtype.directory.entries:
+            for lang in name.directory.entries:
+                entry = lang.data.struct
+                yield rtype.id, name.id, lang.id, pe.get_data(entry.OffsetToData, entry.Size)
+
+
+def imports(pe):
+    """{dll name in lower case: [function names]} (ordinals as '#n')."""
+    return {entry.dll.decode().lower():
+            [i.name.decode() if i.name else '#%d' % i.ordinal for i in entry.imports]
+            for entry in getattr(pe, 'DIRECTORY_ENTRY_IMPORT', [])}
+
+
 def check(arch, data, with_budget=True):
     """(what, ok, detail) for every property the shipped file must have. A
     signed copy is checked without the size budget: its certificate table
     comes on top."""
-    pe = Pe(data)
+    pe = load(data)
+    header, optional = pe.FILE_HEADER, pe.OPTIONAL_HEADER
+    sections = {section.Name.rstrip(b'\0').decode(): section for section in pe.sections}
     results = []
 
     def expect(what, ok, detail=''):
         results.append((what, ok, detail))
 
     machine, magic = (0x14C, 0x10B) if arch == 'win32' else (0x8664, 0x20B)
-    expect('machine', pe.machine == machine and pe.magic == magic,
-           'machine %#x magic %#x' % (pe.machine, pe.magic))
-    expect('subsystem is Windows GUI', pe.subsystem == 2, str(pe.subsystem))
-    expect('no timestamp (reproducible)', pe.timestamp == 0, hex(pe.timestamp))
-    expect('512-byte file alignment', pe.file_alignment == 512, str(pe.file_alignment))
+    expect('machine', header.Machine == machine and optional.Magic == magic,
+           'machine %#x magic %#x' % (header.Machine, optional.Magic))
+    expect('subsystem is Windows GUI', optional.Subsystem == 2, str(optional.Subsystem))
+    expect('no timestamp (reproducible)', header.TimeDateStamp == 0, hex(header.TimeDateStamp))
+    expect('512-byte file alignment', optional.FileAlignment == 512,
+           str(optional.FileAlignment))
 
-    dlls = [d.lower() for d in pe.imported_dlls()]
+    dlls = list(imports(pe))
     # USER32, VERSION and SHELL32 are loaded from the system folder when needed.
     expect('imports exactly KERNEL32 and ADVAPI32', sorted(dlls) == sorted(IMPORTED_DLLS),
            ', '.join(dlls))
-    registry = set(pe.imported_functions().get('advapi32.dll', []))
+    registry = set(imports(pe).get('advapi32.dll', []))
     expect('from ADVAPI32 only the three registry reads', registry == ADVAPI32_FUNCTIONS,
            ', '.join(sorted(registry)))
 
-    flags = pe.dll_characteristics
+    flags = optional.DllCharacteristics
     expect('ASLR, DEP and terminal-server-aware flags',
            flags & (DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE) ==
            DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE, hex(flags))
@@ -62,50 +92,51 @@ def check(arch, data, with_budget=True):
         expect('no SEH handlers (NO_SEH)', bool(flags & NO_SEH), hex(flags))
     # x86 code holds absolute addresses and must carry their fixups; x64 code
     # here is all RIP-relative, so only the stripped flag must stay clear.
-    reloc_rva, reloc_size = pe.directories[5]
-    expect('relocations not stripped', not pe.characteristics & 0x0001,
-           hex(pe.characteristics))
+    relocations = optional.DATA_DIRECTORY[5]
+    reloc_rva, reloc_size = relocations.VirtualAddress, relocations.Size
+    expect('relocations not stripped', not header.Characteristics & 0x0001,
+           hex(header.Characteristics))
     if arch == 'win32':
         expect('relocation section kept', reloc_rva != 0 and reloc_size > 0,
                'size %d' % reloc_size)
 
+    # Writable data is zero-filled (.bss, no file space): no section that the
+    # file fills may be written, the resources included.
+    writable = [name for name, section in sections.items()
+                if section.Characteristics & MEM_WRITE and section.SizeOfRawData]
+    expect('no writable initialised section', not writable, ', '.join(writable))
     if arch == 'win32':
-        # Writable data is zero-filled (.bss, no file space); the resources
-        # keep the resource compiler's flags.
-        writable = [name for name, (raw, flags) in pe.section_flags.items()
-                    if flags & MEM_WRITE and raw and name != '.rsrc']
-        expect('no writable initialised data', not writable, ', '.join(writable))
-        expect('import tables inside the read-only data',
-               '.idata' not in pe.section_flags, ', '.join(pe.section_flags))
+        expect('import tables inside the read-only data', '.idata' not in sections,
+               ', '.join(sections))
 
-    resources = list(pe.resources())
-    types = sorted({r[0] for r in resources})
+    found = list(resources(pe))
+    types = sorted({r[0] for r in found})
     expect('only icons and the manifest', types == [RT_ICON, RT_GROUP_ICON, RT_MANIFEST],
            str(types))
-    manifests = [(r[1], r[2], r[3]) for r in resources if r[0] == RT_MANIFEST]
+    manifests = [(r[1], r[2], r[3]) for r in found if r[0] == RT_MANIFEST]
     expect('one manifest 1, English (United States), asInvoker, exactly as expected',
            manifests == [(1, 0x0409, MANIFEST)],
            str([(m[0], hex(m[1]), len(m[2])) for m in manifests]))
     expect('no version resource, no string table',
-           not any(r[0] in (RT_VERSION, RT_STRING) for r in resources))
-    groups = [r for r in resources if r[0] == RT_GROUP_ICON]
+           not any(r[0] in (RT_VERSION, RT_STRING) for r in found))
+    groups = [r for r in found if r[0] == RT_GROUP_ICON]
     expect('one icon group 101, English (United States)',
            [(g[1], g[2]) for g in groups] == [(101, 0x0409)],
            str([(g[1], hex(g[2])) for g in groups]))
     if groups:
         group = groups[0][3]
         count = struct.unpack_from('<H', group, 4)[0]
-        images = {r[1]: r[3] for r in resources if r[0] == RT_ICON}
-        found = []
+        images = {r[1]: r[3] for r in found if r[0] == RT_ICON}
+        icons = []
         for i in range(count):
             width, height, _, _, _, bits, _, ident = struct.unpack_from('<BBBBHHIH', group,
                                                                         6 + 14 * i)
             header = images.get(ident, b'')
             ok = len(header) >= 40 and struct.unpack_from('<iiHH', header, 4) == (
                 width, height * 2, 1, bits)
-            found.append((width, bits) if ok else ('bad image', ident))
+            icons.append((width, bits) if ok else ('bad image', ident))
         expect('four images: 16 and 32 pixels in 16 and 256 colours',
-               sorted(found) == sorted(EXPECTED_ICONS) and len(images) == 4, str(found))
+               sorted(icons) == sorted(EXPECTED_ICONS) and len(images) == 4, str(icons))
 
     if arch == 'win32' and with_budget:
         expect('size within %d bytes' % SIZE_BUDGET_WIN32, len(data) <= SIZE_BUDGET_WIN32,

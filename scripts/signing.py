@@ -6,10 +6,10 @@ import os
 import struct
 import subprocess
 import tempfile
+from datetime import datetime
 from pathlib import Path
 
-from pe_checks import check
-from pe_file import Pe
+from pe_checks import check, load
 
 DESCRIPTION = 'Orvane PlayList CD'
 SYSTEM_CAS = Path('/etc/ssl/certs/ca-certificates.crt')
@@ -53,7 +53,8 @@ def open_pkcs12(pfx, password, part):
 
 def check_certificate(pfx, password):
     """Refuses a file without a private key, or whose certificate is not for
-    code signing or has expired. Returns the file's certificates (PEM)."""
+    code signing, has expired or is not valid yet. Returns the file's
+    certificates (PEM)."""
     if b'PRIVATE KEY' not in open_pkcs12(pfx, password, ['-nocerts', '-nodes']):
         raise SigningError('PKCS#12 file %s holds no private key' % pfx)
     leaf = open_pkcs12(pfx, password, ['-clcerts', '-nokeys'])
@@ -66,6 +67,11 @@ def check_certificate(pfx, password):
     if openssl(['x509', '-noout', '-checkend', '0'], data=leaf).returncode != 0:
         end = openssl(['x509', '-noout', '-enddate'], data=leaf).stdout.decode().strip()
         raise SigningError('the certificate in %s has expired (%s)' % (pfx, end))
+    start = openssl(['x509', '-noout', '-startdate'], data=leaf).stdout.decode().strip()
+    begins = datetime.strptime(start.partition('=')[2], '%b %d %H:%M:%S %Y %Z')
+    if begins > datetime.utcnow():
+        raise SigningError('the certificate in %s is not valid before %s' %
+                           (pfx, start.partition('=')[2]))
     return open_pkcs12(pfx, password, ['-nokeys'])
 
 
@@ -117,7 +123,7 @@ def sign_launcher(launcher, pfx, password_file, timestamp):
     except OSError as error:
         raise SigningError('PKCS#12 file %s cannot be read: %s' % (pfx, error.strerror or error))
     certificates = check_certificate(pfx, password)
-    arch = 'win64' if Pe(launcher).plus else 'win32'
+    arch = 'win64' if load(launcher).OPTIONAL_HEADER.Magic == 0x20B else 'win32'
     with tempfile.TemporaryDirectory(prefix='orvane-sign.') as work:
         work = Path(work)
         unsigned_path, signed_path = work / 'unsigned.exe', work / 'signed.exe'

@@ -40,15 +40,35 @@ TEST_F(CdInstallerTest, ReadsMajorAndMinorOfTheInstaller)
         {"root block outside the copied resource",
          [](fake::VersionResource& r) {
              r.fileVersionMS = Version(1, 3);
-             r.rootPlace = fake::VersionResource::Place::OutsideBlock;
+             r.rootElsewhere = true;
          },
          Skipped, 0},
         {"root block running past the copied resource",
          [](fake::VersionResource& r) {
              r.fileVersionMS = Version(1, 3);
-             r.rootPlace = fake::VersionResource::Place::PastBlockEnd;
+             r.rootOffset = r.blockSize - 20;
          },
          Skipped, 0},
+        {"root block one byte short of room before the resource's end",
+         [](fake::VersionResource& r) {
+             r.fileVersionMS = Version(1, 3);
+             r.blockSize = 99;
+             r.rootOffset = 48;  // aligned, as Windows places it; 52 bytes need 100
+         },
+         Skipped, 0},
+        {"root block at the resource's first byte",
+         [](fake::VersionResource& r) {
+             r.fileVersionMS = Version(1, 3);
+             r.rootOffset = 0;
+         },
+         Ok, Version(1, 3)},
+        {"resource exactly one root block long",
+         [](fake::VersionResource& r) {
+             r.fileVersionMS = Version(1, 3);
+             r.blockSize = 52;
+             r.rootOffset = 0;
+         },
+         Ok, Version(1, 3)},
         {"highest version", [](fake::VersionResource& r) { r.fileVersionMS = 0xFFFFFFFFu; }, Ok,
          0xFFFFFFFFu},
     };

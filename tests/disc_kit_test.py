@@ -133,6 +133,7 @@ class DiscKitTest(unittest.TestCase):
             ('no private key', self.certs['no_key'], PASSWORD, [], 'no private key'),
             ('not for code signing', self.certs['no_usage'], PASSWORD, [], 'code signing'),
             ('expired', self.certs['expired'], PASSWORD, [], 'expired'),
+            ('not valid yet', self.certs['not_yet_valid'], PASSWORD, [], 'not valid before'),
             ('signer fails', self.certs['signing'], PASSWORD,
              ['--timestamp', 'http://127.0.0.1:9/'], 'signer failed'),
         ]

@@ -56,12 +56,24 @@ TEST_F(LauncherDirTest, FindsFolderOfOwnPath)
     }
 }
 
+// Every buffer the launcher offers: 260 bytes, doubled while that stays
+// below 2 GiB.
+static std::vector<uint32_t> EveryBufferSize()
+{
+    std::vector<uint32_t> sizes;
+    for (uint32_t size = 260; size <= 0x7FFFFFFFu / 2; size *= 2)
+        sizes.push_back(size);
+    sizes.push_back(sizes.back() * 2);
+    return sizes;
+}
+
 TEST_F(LauncherDirTest, GrowsBufferOnlyForPathsThatMayBeCut)
 {
     struct Case {
-        size_t length;
+        size_t length;  // 0: longer than any buffer
         bool xpTruncation;
         std::vector<uint32_t> sizesAsked;
+        LaunchResult result = Ok;
     };
     const Case cases[] = {
         {258, false, {260}},
@@ -70,17 +82,20 @@ TEST_F(LauncherDirTest, GrowsBufferOnlyForPathsThatMayBeCut)
         {260, true, {260, 520}},
         {600, false, {260, 520, 1040}},
         {1039, true, {260, 520, 1040, 2080}},
+        {0, false, EveryBufferSize(), OutOfMemory},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
         fake::Reset();
         ReleaseLaunchTexts();
-        fake::state.modulePath = PathOfLength(c.length);
+        fake::state.endlessModulePath = c.length == 0;
+        fake::state.modulePath = c.length == 0 ? "" : PathOfLength(c.length);
         fake::state.xpTruncation = c.xpTruncation;
-        EXPECT_EQ(FindLauncherDir(), Ok);
+        EXPECT_EQ(FindLauncherDir(), c.result);
         EXPECT_EQ(fake::state.moduleSizesAsked, c.sizesAsked);
-        std::string expected = fake::state.modulePath.substr(0, c.length - 9);
-        EXPECT_EQ(Text(Context.LauncherDir), expected);
+        if (c.result == Ok) {
+            EXPECT_EQ(Text(Context.LauncherDir), fake::state.modulePath.substr(0, c.length - 9));
+        }
     }
 }
 

@@ -190,6 +190,11 @@ uint32_t GetModuleFileNameA(char* buffer, uint32_t size)
     state.moduleSizesAsked.push_back(size);
     if (state.modulePathFails || size == 0)
         return 0;
+    if (state.endlessModulePath) {
+        memset(buffer, 'd', size - 1);
+        buffer[size - 1] = '\0';
+        return size;
+    }
     const std::string& path = state.modulePath;
     if (path.size() < size) {
         memcpy(buffer, path.c_str(), path.size() + 1);
@@ -266,58 +271,44 @@ long RegCloseKey(RegistryKey key)
 }
 
 // The fake block: the resource's script, then the fixed information.
-struct FakeBlock {
-    fake::VersionResource resource;
-    FixedFileInfo info;
-};
-
 uint32_t GetFileVersionInfoSizeA(const char* path)
 {
     auto found = state.versions.find(path);
     if (found == state.versions.end() || found->second.reportsZeroSize)
         return 0;
-    return sizeof(FakeBlock);
+    return found->second.blockSize;
 }
 
 bool GetFileVersionInfoA(const char* path, uint32_t size, void* buffer)
 {
     auto found = state.versions.find(path);
-    if (found == state.versions.end() || found->second.copyFails)
+    if (found == state.versions.end() || found->second.copyFails ||
+        size < found->second.blockSize)
         return false;
-    FakeBlock block{};
-    block.resource = found->second;
-    block.info.signature = 0xFEEF04BD;
-    block.info.fileVersionMS = found->second.fileVersionMS;
-    block.info.fileVersionLS = found->second.fileVersionLS;
-    if (size < sizeof block)
-        return false;
-    memcpy(buffer, &block, sizeof block);
+    const fake::VersionResource& resource = found->second;
+    FixedFileInfo info{0xFEEF04BD, 0, resource.fileVersionMS, resource.fileVersionLS,
+                       0, 0, 0, 0, 0, 0, 0, 0, 0};
+    memset(buffer, 0, resource.blockSize);
+    // What of the root block fits in the resource; a damaged one is cut.
+    if (resource.rootOffset < resource.blockSize)
+        memcpy(static_cast<char*>(buffer) + resource.rootOffset, &info,
+               std::min<size_t>(sizeof info, resource.blockSize - resource.rootOffset));
+    state.copiedVersions[buffer] = resource;
     return true;
 }
 
 bool VerQueryValueA(const void* block, const char* subBlock, const void** value,
                     uint32_t* length)
 {
-    if (strcmp(subBlock, "\\") != 0)
+    auto copied = state.copiedVersions.find(block);
+    if (strcmp(subBlock, "\\") != 0 || copied == state.copiedVersions.end() ||
+        copied->second.queryFails)
         return false;
-    const FakeBlock* fakeBlock = static_cast<const FakeBlock*>(block);
-    if (fakeBlock->info.signature != 0xFEEF04BD || fakeBlock->resource.queryFails)
-        return false;
-    // A damaged resource may point anywhere: elsewhere in memory, or so close
-    // to the block's end that the fixed information runs past it.
     static const FixedFileInfo elsewhere{0xFEEF04BD, 0, 0x00090009, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    switch (fakeBlock->resource.rootPlace) {
-    case fake::VersionResource::Place::InBlock:
-        *value = &fakeBlock->info;
-        break;
-    case fake::VersionResource::Place::OutsideBlock:
-        *value = &elsewhere;
-        break;
-    case fake::VersionResource::Place::PastBlockEnd:
-        *value = reinterpret_cast<const char*>(block) + sizeof(FakeBlock) - 20;
-        break;
-    }
-    *length = fakeBlock->resource.rootLength;
+    *value = copied->second.rootElsewhere
+                 ? static_cast<const void*>(&elsewhere)
+                 : static_cast<const char*>(block) + copied->second.rootOffset;
+    *length = copied->second.rootLength;
     return true;
 }
 

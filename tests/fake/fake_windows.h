@@ -40,8 +40,10 @@ struct VersionResource {
     bool reportsZeroSize = false;  // GetFileVersionInfoSizeA answers 0
     bool copyFails = false;
     bool queryFails = false;
-    uint32_t rootLength = 52;    // length VerQueryValueA reports
-    enum class Place { InBlock, OutsideBlock, PastBlockEnd } rootPlace = Place::InBlock;
+    uint32_t blockSize = 96;       // bytes of the copied resource
+    uint32_t rootOffset = 40;      // where VerQueryValueA's root block begins in it
+    bool rootElsewhere = false;    // or a damaged resource points outside it
+    uint32_t rootLength = 52;      // length VerQueryValueA reports
     uint32_t fileVersionMS = 0;
     uint32_t fileVersionLS = 0;
 };
@@ -81,12 +83,14 @@ struct Windows {
     std::vector<std::string> appDirsRead;  // data handed out for "AppDir", up to its zero
 
     std::string modulePath;
+    bool endlessModulePath = false;  // longer than any buffer: always cut
     bool modulePathFails = false;
     bool xpTruncation = false;     // cut paths come back unterminated
     std::vector<uint32_t> moduleSizesAsked;
     std::set<unsigned char> leadBytes;
 
     std::map<std::string, VersionResource> versions;
+    std::map<const void*, VersionResource> copiedVersions;  // by the caller's buffer
 
     std::deque<ProcessScript> processes;
     std::vector<std::string> started;      // command lines passed to CreateProcessA

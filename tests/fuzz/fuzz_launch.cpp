@@ -111,9 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         resource.copyFails = input.ConsumeProbability<float>() < 0.1f;
         resource.queryFails = input.ConsumeProbability<float>() < 0.1f;
         resource.rootLength = input.ConsumeBool() ? 52 : input.ConsumeIntegralInRange(0, 64);
-        resource.rootPlace = input.PickValueInArray(
-            {fake::VersionResource::Place::InBlock, fake::VersionResource::Place::OutsideBlock,
-             fake::VersionResource::Place::PastBlockEnd});
+        resource.blockSize = input.ConsumeIntegralInRange<uint32_t>(0, 128);
+        resource.rootOffset = input.ConsumeIntegralInRange<uint32_t>(0, 128);
+        resource.rootElsewhere = input.ConsumeProbability<float>() < 0.1f;
         resource.fileVersionMS = input.ConsumeIntegral<uint32_t>();
         resource.fileVersionLS = input.ConsumeIntegral<uint32_t>();
         fake::state.versions[folder + "\\Orvane Installer\\ervast_orvane.exe"] = resource;
