@@ -51,32 +51,10 @@ std::wstring Expand(const wchar_t* text)
     return result;
 }
 
-// Removes everything below `folder` (ending in '\'), read-only files too.
-static void EmptyFolder(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        std::wstring path = folder + name;
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            EmptyFolder(path + L"\\");
-            RemoveDirectoryW(path.c_str());
-        } else {
-            DeleteFileW(path.c_str());
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
-// Calls `visit` with the path below `folder` and the find data of every file.
+// Calls `visit` with the path below `folder` and the find data of every file,
+// and of every folder after what it holds.
 template <typename Visit>
-static void ForEachFile(const std::wstring& folder, const std::wstring& below, Visit visit)
+static void ForEachEntry(const std::wstring& folder, const std::wstring& below, Visit visit)
 {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + below + L"*").c_str(), &found);
@@ -87,11 +65,33 @@ static void ForEachFile(const std::wstring& folder, const std::wstring& below, V
         if (name == L"." || name == L"..")
             continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ForEachFile(folder, below + name + L"\\", visit);
-        else
-            visit(below + name, found);
+            ForEachEntry(folder, below + name + L"\\", visit);
+        visit(below + name, found);
     } while (FindNextFileW(search, &found));
     FindClose(search);
+}
+
+// The same for files only.
+template <typename Visit>
+static void ForEachFile(const std::wstring& folder, const std::wstring& below, Visit visit)
+{
+    ForEachEntry(folder, below, [&](const std::wstring& path, const WIN32_FIND_DATAW& found) {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            visit(path, found);
+    });
+}
+
+// Removes everything below `folder` (ending in '\\'), read-only files too.
+static void EmptyFolder(const std::wstring& folder)
+{
+    ForEachEntry(folder, L"", [&](const std::wstring& path, const WIN32_FIND_DATAW& found) {
+        std::wstring full = folder + path;
+        SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveDirectoryW(full.c_str());
+        else
+            DeleteFileW(full.c_str());
+    });
 }
 
 static bool Copy(const std::wstring& from, const std::wstring& to, std::wstring* why)

@@ -112,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         resource.queryFails = input.ConsumeProbability<float>() < 0.1f;
         resource.rootLength = input.ConsumeBool() ? 52 : input.ConsumeIntegralInRange(0, 64);
         resource.blockSize = input.ConsumeIntegralInRange<uint32_t>(0, 128);
-        resource.rootOffset = input.ConsumeIntegralInRange<uint32_t>(0, 128);
+        // VerQueryValueA's pointers are DWORD-aligned, damaged resource or not.
+        resource.rootOffset = 4 * input.ConsumeIntegralInRange<uint32_t>(0, 32);
         resource.rootElsewhere = input.ConsumeProbability<float>() < 0.1f;
         resource.fileVersionMS = input.ConsumeIntegral<uint32_t>();
         resource.fileVersionLS = input.ConsumeIntegral<uint32_t>();
