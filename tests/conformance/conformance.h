@@ -58,7 +58,6 @@ struct Machine {
     std::wstring work;        // ending in '\'
     std::wstring discFolder;  // where the disc is laid out, ending in '\'
     std::wstring discRoot;    // how the launcher sees it, ending in '\'
-    wchar_t mappedDrive = 0;  // a drive letter mapped to discFolder for the run
     bool givenDrive = false;
     bool noDisplay = false;
     bool interactive = false;
