@@ -14,7 +14,7 @@ prefix's drive C: changed.
 
 TIER is win32 (the shipped PE32), win64 (the PE32+) or win32ja (the PE32
 under a Japanese locale, so code page 932: the scenarios whose outcome depends
-on the code page). The packages come from `scripts/setup test`;
+on the code page; in win32's prefix, set up and torn down with it). The packages come from `scripts/setup test`;
 build/conformance from `scripts/build`.
 """
 import re

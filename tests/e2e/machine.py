@@ -15,9 +15,10 @@ WINE64 = '/usr/lib/wine/wine64'
 WINE32 = '/usr/lib/wine/wine'
 WINESERVER = '/usr/lib/wine/wineserver'
 # tier: build, display, locale (Wine's ANSI code page follows the locale:
-# 1252 under C.UTF-8, 932 under ja_JP.UTF-8)
+# 1252 under C.UTF-8, 932 under ja_JP.UTF-8). win32ja shares the prefix,
+# display and wineserver of win32, one after the other.
 TIERS = {'win32': ('win32', ':97', 'C.UTF-8'), 'win64': ('win64', ':98', 'C.UTF-8'),
-         'win32ja': ('win32', ':99', 'ja_JP.UTF-8')}
+         'win32ja': ('win32', ':97', 'ja_JP.UTF-8')}
 LAUNCHER = 'OrvaneCD.exe'
 def windows_path(path):
     return 'Z:' + str(path).replace('/', '\\')
@@ -35,10 +36,10 @@ def require_tools(arch):
 class Tier:
     def __init__(self, arch):
         self.arch = arch
-        self.dir = WORK / arch
+        build, self.display, self.locale = TIERS[arch]
+        self.dir = WORK / build
         self.prefix = self.dir / 'prefix'
         self.records = self.dir / 'records'
-        build, self.display, self.locale = TIERS[arch]
         self.build = ROOT / 'build' / build
 
     # --- Wine ----------------------------------------------------------------
@@ -83,9 +84,10 @@ class Tier:
                        stderr=subprocess.DEVNULL)
 
     def set_display_mode(self, display):
-        """Wine's desktop takes the display when a wineserver session starts."""
+        """Wine's desktop takes the display, and Wine its code page from the
+        locale, when a wineserver session starts."""
         marker = self.dir / 'display-mode'
-        want = 'on' if display else 'off'
+        want = '%s %s' % ('on' if display else 'off', self.locale)
         if marker.exists() and marker.read_text() == want:
             return
         self.stop_wineserver()
