@@ -43,7 +43,7 @@ static double TimeOnce(const Timed& program)
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&started);
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        machine.discRoot.c_str(), &startup, &process))
+                        machine.disc.c_str(), &startup, &process))
         return 0;
     WaitForSingleObject(process.hProcess, INFINITE);
     QueryPerformanceCounter(&ended);

@@ -56,8 +56,7 @@ struct Machine {
     std::wstring archFolder;  // bundle or bundle\x64\: fixtures of the launcher's machine
     std::wstring launcher;
     std::wstring work;        // ending in '\'
-    std::wstring discFolder;  // where the disc is laid out, ending in '\'
-    std::wstring discRoot;    // how the launcher sees it, ending in '\'
+    std::wstring disc;        // the disc's root (a folder, or the drive given), ending in '\'
     bool givenDrive = false;
     bool noDisplay = false;
     bool interactive = false;

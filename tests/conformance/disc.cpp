@@ -10,7 +10,7 @@ static const wchar_t kLauncherName[] = L"OrvaneCD.exe";
 // A folder name that makes the launcher's path, root included, `length` long.
 static std::wstring LongName(size_t length)
 {
-    size_t rest = machine.discRoot.size() + 1 + wcslen(kLauncherName);
+    size_t rest = machine.disc.size() + 1 + wcslen(kLauncherName);
     return length > rest ? std::wstring(length - rest, L'L') : std::wstring();
 }
 
@@ -36,7 +36,7 @@ std::wstring Expand(const wchar_t* text)
 {
     std::wstring player = machine.work + L"Orvane Player";
     const std::pair<const wchar_t*, std::wstring> tokens[] = {
-        {L"{disc}", machine.discRoot},    {L"{player}", player},
+        {L"{disc}", machine.disc},    {L"{player}", player},
         {L"{new}", player + L" New"},     {L"{p32}", machine.work + L"Orvane 32"},
         {L"{long259}", LongName(259)},    {L"{long258}", LongName(258)},
         {L"{odd}", kOddFolder},           {L"{qfolder}", kQuoteFolder},
@@ -73,9 +73,9 @@ static void ForEachEntry(const std::wstring& folder, const std::wstring& below, 
 
 // The same for files only.
 template <typename Visit>
-static void ForEachFile(const std::wstring& folder, const std::wstring& below, Visit visit)
+static void ForEachFile(const std::wstring& folder, Visit visit)
 {
-    ForEachEntry(folder, below, [&](const std::wstring& path, const WIN32_FIND_DATAW& found) {
+    ForEachEntry(folder, L"", [&](const std::wstring& path, const WIN32_FIND_DATAW& found) {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             visit(path, found);
     });
@@ -99,7 +99,7 @@ static bool Copy(const std::wstring& from, const std::wstring& to, std::wstring*
     // A virus scanner, or a program of the last scenario still ending, may
     // hold the file for a moment.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        if (CopyFileW(from.c_str(), (machine.discFolder + to).c_str(), FALSE))
+        if (CopyFileW(from.c_str(), (machine.disc + to).c_str(), FALSE))
             return true;
         if (GetLastError() != ERROR_SHARING_VIOLATION && GetLastError() != ERROR_ACCESS_DENIED)
             break;
@@ -112,7 +112,7 @@ static bool Copy(const std::wstring& from, const std::wstring& to, std::wstring*
 
 static bool MakeFolder(const std::wstring& name, std::wstring* why)
 {
-    if (CreateDirectoryW((machine.discFolder + name).c_str(), nullptr))
+    if (CreateDirectoryW((machine.disc + name).c_str(), nullptr))
         return true;
     *why = L"cannot make the folder " + name + L" on the disc";
     return false;
@@ -121,9 +121,9 @@ static bool MakeFolder(const std::wstring& name, std::wstring* why)
 static bool CopyTree(const std::wstring& from, std::wstring* why)
 {
     bool ok = true;
-    ForEachFile(from, L"", [&](const std::wstring& path, const WIN32_FIND_DATAW&) {
+    ForEachFile(from, [&](const std::wstring& path, const WIN32_FIND_DATAW&) {
         for (size_t at = path.find(L'\\'); at != std::wstring::npos; at = path.find(L'\\', at + 1))
-            CreateDirectoryW((machine.discFolder + path.substr(0, at)).c_str(), nullptr);
+            CreateDirectoryW((machine.disc + path.substr(0, at)).c_str(), nullptr);
         ok = ok && Copy(from + path, path, why);
     });
     return ok;
@@ -137,7 +137,7 @@ static bool LayOutFiles(const std::wstring& disc, std::wstring* why)
         return CopyTree(arch + L"kit\\", why);
     if (!Copy(machine.launcher, kLauncherName, why) || !MakeFolder(L"Orvane Installer", why))
         return false;
-    HANDLE playlist = CreateFileW((machine.discFolder + L"CDPlayList.p4u").c_str(), GENERIC_WRITE,
+    HANDLE playlist = CreateFileW((machine.disc + L"CDPlayList.p4u").c_str(), GENERIC_WRITE,
                                   0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
     WriteFile(playlist, "#playlist\r\n", 11, &written, nullptr);
@@ -184,26 +184,25 @@ static bool LayOutFiles(const std::wstring& disc, std::wstring* why)
 static bool HoldsOnlyAPlaylistDisc()
 {
     bool any = false;
-    ForEachFile(machine.discFolder, L"", [&](const std::wstring&, const WIN32_FIND_DATAW&) {
+    ForEachFile(machine.disc, [&](const std::wstring&, const WIN32_FIND_DATAW&) {
         any = true;
     });
-    return !any || GetFileAttributesW((machine.discFolder + L"CDPlayList.p4u").c_str()) !=
+    return !any || GetFileAttributesW((machine.disc + L"CDPlayList.p4u").c_str()) !=
                        INVALID_FILE_ATTRIBUTES;
 }
 
 bool PrepareDiscPlace(std::wstring* why)
 {
     if (!machine.givenDrive) {
-        machine.discFolder = machine.work + L"disc\\";
-        machine.discRoot = machine.discFolder;
-        CreateDirectoryW(machine.discFolder.c_str(), nullptr);
+        machine.disc = machine.work + L"disc\\";
+        CreateDirectoryW(machine.disc.c_str(), nullptr);
     }
-    if (GetFileAttributesW(machine.discFolder.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        *why = L"no disc folder " + machine.discFolder;
+    if (GetFileAttributesW(machine.disc.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        *why = L"no disc folder " + machine.disc;
         return false;
     }
     if (machine.givenDrive && !HoldsOnlyAPlaylistDisc()) {
-        *why = machine.discRoot + L" holds files of its own: give an empty drive";
+        *why = machine.disc + L" holds files of its own: give an empty drive";
         return false;
     }
     return true;
@@ -211,11 +210,11 @@ bool PrepareDiscPlace(std::wstring* why)
 
 bool LayOutDisc(const Scenario& scenario, std::wstring* why)
 {
-    EmptyFolder(machine.discFolder);
+    EmptyFolder(machine.disc);
     if (!LayOutFiles(scenario.disc, why))
         return false;
-    ForEachFile(machine.discFolder, L"", [](const std::wstring& path, const WIN32_FIND_DATAW&) {
-        SetFileAttributesW((machine.discFolder + path).c_str(), FILE_ATTRIBUTE_READONLY);
+    ForEachFile(machine.disc, [](const std::wstring& path, const WIN32_FIND_DATAW&) {
+        SetFileAttributesW((machine.disc + path).c_str(), FILE_ATTRIBUTE_READONLY);
     });
     return true;
 }
@@ -223,7 +222,7 @@ bool LayOutDisc(const Scenario& scenario, std::wstring* why)
 std::wstring SnapshotDisc()
 {
     std::wstring listing;
-    ForEachFile(machine.discFolder, L"", [&](const std::wstring& path, const WIN32_FIND_DATAW& f) {
+    ForEachFile(machine.disc, [&](const std::wstring& path, const WIN32_FIND_DATAW& f) {
         listing += path + L" " + std::to_wstring(f.nFileSizeLow) + L" " +
                    std::to_wstring(f.ftLastWriteTime.dwLowDateTime) + L" " +
                    std::to_wstring(f.dwFileAttributes) + L"\n";
@@ -233,5 +232,5 @@ std::wstring SnapshotDisc()
 
 void ReleaseDiscPlace()
 {
-    EmptyFolder(machine.discFolder);
+    EmptyFolder(machine.disc);
 }

@@ -259,7 +259,7 @@ static bool ReadOptions(int argc, wchar_t** argv, Options& options)
             machine.launcher = full;
         } else if (arg == L"--disc" && i + 1 < argc) {
             machine.givenDrive = true;
-            machine.discFolder = machine.discRoot = std::wstring(argv[++i]) + L"\\";
+            machine.disc = std::wstring(argv[++i]) + L"\\";
         } else if (arg == L"--only") {
             while (i + 1 < argc && argv[i + 1][0] != L'-')
                 options.only.push_back(argv[++i]);
@@ -336,6 +336,13 @@ int wmain(int argc, wchar_t** argv)
         for (const Scenario& scenario : kScenarios)
             Say(scenario.name);
         return 0;
+    }
+    // Two runs at once would each save the other's test registration as the
+    // real one.
+    CreateMutexW(nullptr, FALSE, L"Local\\OrvaneConformanceRun");
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        Say(L"cannot run: another run of this program is not finished");
+        return 2;
     }
     LookAtMachine();
     if (!ChooseWorkFolder()) {

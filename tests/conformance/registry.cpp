@@ -86,31 +86,26 @@ static void SaveTree(int place, HKEY key, const std::wstring& below)
     }
 }
 
+// The saved file: every field of every entry as its size, then its bytes.
 static void Put(std::vector<BYTE>& out, const void* bytes, size_t size)
 {
+    DWORD length = static_cast<DWORD>(size);
     const BYTE* p = static_cast<const BYTE*>(bytes);
+    out.insert(out.end(), reinterpret_cast<BYTE*>(&length),
+               reinterpret_cast<BYTE*>(&length) + sizeof length);
     out.insert(out.end(), p, p + size);
-}
-
-static void PutText(std::vector<BYTE>& out, const std::wstring& text)
-{
-    DWORD length = static_cast<DWORD>(text.size());
-    Put(out, &length, sizeof length);
-    Put(out, text.data(), length * sizeof(wchar_t));
 }
 
 static bool WriteSavedFile(std::wstring* why)
 {
     std::vector<BYTE> out;
-    for (const SavedEntry& entry : Saved) {
-        Put(out, &entry.place, sizeof entry.place);
-        Put(out, &entry.kind, sizeof entry.kind);
-        PutText(out, entry.key);
-        PutText(out, entry.name);
-        Put(out, &entry.type, sizeof entry.type);
-        DWORD size = static_cast<DWORD>(entry.data.size());
-        Put(out, &size, sizeof size);
-        Put(out, entry.data.data(), size);
+    for (const SavedEntry& e : Saved) {
+        Put(out, &e.place, sizeof e.place);
+        Put(out, &e.kind, sizeof e.kind);
+        Put(out, e.key.data(), e.key.size() * sizeof(wchar_t));
+        Put(out, e.name.data(), e.name.size() * sizeof(wchar_t));
+        Put(out, &e.type, sizeof e.type);
+        Put(out, e.data.data(), e.data.size());
     }
     HANDLE file = CreateFileW(SavePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -125,42 +120,50 @@ static bool WriteSavedFile(std::wstring* why)
     return ok;
 }
 
+// The next field's bytes; empty when the file ends early.
+static std::vector<BYTE> Take(const std::vector<BYTE>& in, size_t& at)
+{
+    DWORD length = 0;
+    if (at + sizeof length > in.size())
+        return {};
+    memcpy(&length, in.data() + at, sizeof length);
+    at += sizeof length;
+    if (length > in.size() - at)
+        return {};
+    at += length;
+    return std::vector<BYTE>(in.begin() + (at - length), in.begin() + at);
+}
+
+static std::wstring TakeText(const std::vector<BYTE>& in, size_t& at)
+{
+    std::vector<BYTE> bytes = Take(in, at);
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()),
+                        bytes.size() / sizeof(wchar_t));
+}
+
 static bool ReadSavedFile()
 {
     HANDLE file = CreateFileW(SavePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    DWORD size = GetFileSize(file, nullptr), read = 0;
-    std::vector<BYTE> in(size);
-    ReadFile(file, in.data(), size, &read, nullptr);
+    DWORD read = 0;
+    std::vector<BYTE> in(GetFileSize(file, nullptr));
+    ReadFile(file, in.data(), static_cast<DWORD>(in.size()), &read, nullptr);
     CloseHandle(file);
-    size_t at = 0;
-    auto get = [&](void* target, size_t count) {
-        bool ok = at + count <= read;
-        if (ok)
-            memcpy(target, in.data() + at, count);
-        at += count;
-        return ok;
-    };
-    auto getText = [&](std::wstring& text) {
-        DWORD length = 0;
-        if (!get(&length, sizeof length) || at + length * sizeof(wchar_t) > read)
-            return false;
-        text.assign(reinterpret_cast<const wchar_t*>(in.data() + at), length);
-        at += length * sizeof(wchar_t);
-        return true;
-    };
+    in.resize(read);
     Saved.clear();
-    while (at < read) {
-        SavedEntry entry;
-        DWORD dataSize = 0;
-        if (!get(&entry.place, sizeof entry.place) || !get(&entry.kind, sizeof entry.kind) ||
-            !getText(entry.key) || !getText(entry.name) || !get(&entry.type, sizeof entry.type) ||
-            !get(&dataSize, sizeof dataSize) || at + dataSize > read)
+    for (size_t at = 0; at < in.size();) {
+        std::vector<BYTE> place = Take(in, at), kind = Take(in, at);
+        std::wstring key = TakeText(in, at), name = TakeText(in, at);
+        std::vector<BYTE> type = Take(in, at), data = Take(in, at);
+        if (place.size() != sizeof(int) || kind.size() != sizeof(wchar_t) ||
+            type.size() != sizeof(DWORD))
             break;
-        entry.data.assign(in.data() + at, in.data() + at + dataSize);
-        at += dataSize;
+        SavedEntry entry{0, 0, key, name, 0, data};
+        memcpy(&entry.place, place.data(), sizeof entry.place);
+        memcpy(&entry.kind, kind.data(), sizeof entry.kind);
+        memcpy(&entry.type, type.data(), sizeof entry.type);
         Saved.push_back(entry);
     }
     return true;

@@ -119,7 +119,7 @@ static bool StartLauncher(const Scenario& scenario, PROCESS_INFORMATION* process
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                        nullptr, machine.discRoot.c_str(), &startup, process)) {
+                        nullptr, machine.disc.c_str(), &startup, process)) {
         Fail(run, L"cannot start " + command + L" (error " + std::to_wstring(GetLastError()) +
                       L")");
         return false;
@@ -227,7 +227,7 @@ static void CheckStarts(Run& run, const Scenario& scenario)
     if (!same)
         Fail(run, L"started " + Listing(started) + L", expected " + Listing(expected));
     // AutoPlay starts the launcher in the disc's root; the player inherits it.
-    std::wstring root = machine.discRoot;
+    std::wstring root = machine.disc;
     if (root.size() > 3)
         root.pop_back();
     size_t players = 0;
