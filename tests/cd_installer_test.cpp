@@ -69,6 +69,13 @@ TEST_F(CdInstallerTest, ReadsMajorAndMinorOfTheInstaller)
              r.rootOffset = 0;
          },
          Ok, Version(1, 3)},
+        {"resource one byte shorter than a root block",
+         [](fake::VersionResource& r) {
+             r.fileVersionMS = Version(1, 3);
+             r.blockSize = 51;
+             r.rootOffset = 0;
+         },
+         Skipped, 0},
         {"highest version", [](fake::VersionResource& r) { r.fileVersionMS = 0xFFFFFFFFu; }, Ok,
          0xFFFFFFFFu},
     };
