@@ -88,18 +88,22 @@ static bool IsElevated()
 
 // The log and the work folder beside the program, or in %TEMP% where its
 // folder is read-only.
+static HANDLE CreateLog(const std::wstring& folder)
+{
+    return CreateFileW((folder + L"conformance.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 static bool ChooseWorkFolder()
 {
     std::wstring folder = machine.bundle;
-    Log = CreateFileW((folder + L"conformance.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    Log = CreateLog(folder);
     if (Log == INVALID_HANDLE_VALUE) {
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
         folder = std::wstring(temp) + L"orvane-conformance\\";
         CreateDirectoryW(folder.c_str(), nullptr);
-        Log = CreateFileW((folder + L"conformance.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                          nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        Log = CreateLog(folder);
     }
     machine.work = folder + L"work\\";
     CreateDirectoryW(machine.work.c_str(), nullptr);
@@ -280,6 +284,19 @@ static bool Wanted(const Options& options, const Scenario& scenario)
     return false;
 }
 
+// A misspelt --only name would otherwise run nothing and end as a pass.
+static const wchar_t* UnknownName(const Options& options)
+{
+    for (const std::wstring& name : options.only) {
+        bool known = false;
+        for (const Scenario& scenario : kScenarios)
+            known = known || name == scenario.name;
+        if (!known)
+            return name.c_str();
+    }
+    return nullptr;
+}
+
 static int RunAll(const Options& options)
 {
     int passed = 0, failed = 0, skipped = 0;
@@ -330,6 +347,10 @@ int wmain(int argc, wchar_t** argv)
     if (!ReadOptions(argc, argv, options)) {
         Say(L"usage: conformance.exe [--list] [--only NAME...] [--launcher PATH] [--disc X:] "
             L"[--no-display] [--interactive] [--bench N]");
+        return 2;
+    }
+    if (const wchar_t* unknown = UnknownName(options)) {
+        Say(std::wstring(L"no scenario ") + unknown + L": --list names them");
         return 2;
     }
     if (options.list) {
