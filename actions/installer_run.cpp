@@ -46,7 +46,8 @@ static LaunchResult StartWaitable(char* commandLine, const char* elevationFile,
 static bool WaitAnsweringMessages(platform::Handle process)
 {
     for (;;) {
-        uint32_t woken = platform::MsgWaitForMultipleObjects(process, platform::kInfinite);
+        uint32_t woken = platform::MsgWaitForMultipleObjects(process, platform::kInfinite,
+                                                             platform::kQsAllInput);
         if (woken != platform::kWaitMessage)
             return woken == platform::kWaitObject0;
         while (platform::DispatchNextMessage()) {

@@ -1,6 +1,11 @@
 # The Windows executable: no C runtime, only system DLLs, no timestamps.
 enable_language(RC)
 
+# Built against the oldest Windows supported, XP: no header constant, macro or
+# structure size may assume a newer one. A newer constant is named where it
+# is used, with the Windows it needs.
+add_compile_definitions(_WIN32_WINNT=0x0501 WINVER=0x0501)
+
 set(PLATFORM_SOURCES
     platform/win32_memory.cpp
     platform/win32_module.cpp
@@ -28,12 +33,14 @@ function(add_launcher name)
   add_executable(${name} WIN32 ${ARG_OPTIONS}
       ${LAUNCHER_SOURCES} launch/win_main.cpp ${ARG_PLATFORM} resources/launcher.rc)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  # -malign-data=abi: GCC would otherwise align every text of 32 bytes or more
+  # to 32, padding the read-only data.
   target_compile_options(${name} PRIVATE
       $<$<COMPILE_LANGUAGE:CXX>:-Os -flto -ffunction-sections
       -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
-      -fno-ident -fno-threadsafe-statics>)
+      -fno-ident -fno-threadsafe-statics -malign-data=abi>)
   target_link_options(${name} PRIVATE
-      -nostdlib -s -Os -flto
+      -nostdlib -s -Os -flto -malign-data=abi
       -Wl,-e,${ENTRY_SYMBOL}
       -Wl,--gc-sections
       -Wl,--no-insert-timestamp

@@ -84,10 +84,15 @@ bool CreateProcessA(char* commandLine, uint32_t creationFlags, Handle* process,
 bool ShellExecuteExA(const char* file, Handle* process);
 uint32_t GetLastError();
 bool CloseHandle(Handle handle);
-// Waits for the handle or for any message to this thread (QS_ALLINPUT). USER32
-// is loaded from the system folder; without it the wait fails (WAIT_FAILED):
-// Windows has no session without USER32, only a broken one.
-uint32_t MsgWaitForMultipleObjects(Handle handle, uint32_t milliseconds);
+// QS_ALLINPUT as every supported Windows knows it. Windows 8 added QS_TOUCH and
+// QS_POINTER (0x1800) to the headers' QS_ALLINPUT; Windows 7 and older fail a
+// wait that names them, at once.
+constexpr uint32_t kQsAllInput = 0x04FF;
+
+// Waits for the handle or for a message of the kinds in wakeMask (QS_*) to
+// this thread. USER32 is loaded from the system folder; without it the wait
+// fails (WAIT_FAILED): Windows has no session without USER32, only a broken one.
+uint32_t MsgWaitForMultipleObjects(Handle handle, uint32_t milliseconds, uint32_t wakeMask);
 // Removes one message from this thread's queue and dispatches it (PeekMessageA,
 // DispatchMessageA); false when the queue is empty. Only after the wait above
 // reported a message: USER32 is loaded then.

@@ -6,9 +6,22 @@
 #if defined(__i386__)
 static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA on x86");
 static_assert(sizeof(PROCESS_INFORMATION) == 16, "PROCESS_INFORMATION on x86");
+static_assert(sizeof(SHELLEXECUTEINFOA) == 60, "SHELLEXECUTEINFOA on x86, as XP has it");
 #endif
 
 using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
+using CoInitializeExFunction = HRESULT(WINAPI*)(void*, DWORD);
+
+// The shell may hand the start to COM components, and asks that COM be set up
+// first, in a single-threaded apartment without OLE1's DDE. The wait that
+// follows answers messages, as the apartment needs. Failing that, the shell is
+// asked all the same.
+static void InitializeComForShell()
+{
+    auto initialize = FindSystemFunction<CoInitializeExFunction>("ole32.dll", "CoInitializeEx");
+    if (initialize != nullptr)
+        initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+}
 
 namespace platform {
 
@@ -33,6 +46,7 @@ bool ShellExecuteExA(const char* file, Handle* process)
         FindSystemFunction<ShellExecuteExFunction>("shell32.dll", "ShellExecuteExA");
     if (shellExecuteEx == nullptr)
         return false;
+    InitializeComForShell();
 
     SHELLEXECUTEINFOA info;
     ZeroMemory(&info, sizeof info);

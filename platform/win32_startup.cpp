@@ -18,20 +18,25 @@ bool IsDBCSLeadByte(unsigned char byte)
 
 }  // namespace platform
 
+// SetDefaultDllDirectories' flag: Windows 8 on, and Vista and 7 with their
+// 2011 loader update (KB2533623), which also brings the function itself.
+constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+
 // System code in this process loads some DLLs late and by bare name (the
 // message box's theme DLL, for one). Searching only the system folder keeps a
 // DLL of that name lying beside the launcher from being taken. Systems that
-// lack the call (XP, unpatched Vista and 7) get the theme DLL loaded now from
+// lack the call (XP, unpatched Vista and 7) load the system DLLs with their
+// dependencies looked for beside them, and get the theme DLL loaded now from
 // the system folder, so that the later load by name finds that copy.
 static void RestrictDllSearchToSystemFolder()
 {
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
     auto setSearchOrder = FindSystemFunction<SetDefaultDllDirectoriesFunction>(
         "kernel32.dll", "SetDefaultDllDirectories");
-    if (setSearchOrder != nullptr)
-        setSearchOrder(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    else
-        LoadSystemLibrary("uxtheme.dll");
+    if (setSearchOrder != nullptr && setSearchOrder(kLoadLibrarySearchSystem32))
+        return;
+    SearchSystemLibraryDependenciesBesideThem();
+    LoadSystemLibrary("uxtheme.dll");
 }
 
 // Windows enters with only 4-byte stack alignment on x86.

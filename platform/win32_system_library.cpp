@@ -1,5 +1,12 @@
 #include "platform/win32_system_library.h"
 
+static bool AlteredSearchPath;
+
+void SearchSystemLibraryDependenciesBesideThem()
+{
+    AlteredSearchPath = true;
+}
+
 HMODULE LoadSystemLibrary(const char* fileName)
 {
     char path[MAX_PATH + 1];
@@ -15,6 +22,8 @@ HMODULE LoadSystemLibrary(const char* fileName)
         path[end++] = *p;
     }
     path[end] = '\0';
+    if (AlteredSearchPath)
+        return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     return LoadLibraryA(path);
 }
 

@@ -6,6 +6,12 @@
 // same name beside the launcher is never taken. nullptr when it cannot be.
 HMODULE LoadSystemLibrary(const char* fileName);
 
+// From now on the DLLs that LoadSystemLibrary loads have their own
+// dependencies looked for in the system folder before the launcher's
+// (LOAD_WITH_ALTERED_SEARCH_PATH): for systems whose default DLL directories
+// cannot be set.
+void SearchSystemLibraryDependenciesBesideThem();
+
 // A function of a loaded module, as the type the caller expects; nullptr when
 // the module is absent or lacks it.
 template <typename Function>

@@ -48,11 +48,13 @@ int MessageBoxA(const char* text, const char* caption, unsigned style)
     return Call<MessageBoxFunction>(kMessageBox)(nullptr, text, caption, style);
 }
 
-uint32_t MsgWaitForMultipleObjects(Handle handle, uint32_t milliseconds)
+static_assert(platform::kQsAllInput == QS_ALLINPUT, "the headers' QS_ALLINPUT of Windows XP");
+
+uint32_t MsgWaitForMultipleObjects(Handle handle, uint32_t milliseconds, uint32_t wakeMask)
 {
     if (!LoadSystemFunctions(kUser32, User32))
         return WAIT_FAILED;
-    return Call<MsgWaitFunction>(kMsgWait)(1, &handle, FALSE, milliseconds, QS_ALLINPUT);
+    return Call<MsgWaitFunction>(kMsgWait)(1, &handle, FALSE, milliseconds, wakeMask);
 }
 
 bool DispatchNextMessage()

@@ -41,7 +41,8 @@ TEST_F(PlayerStartTest, FailuresReleaseTheCommandLine)
 {
     Context.AppDir = JoinText("C:\\Missing");
     Context.LauncherDir = JoinText("E:\\");
-    fake::state.processes.push_back(fake::CreateFails());
+    // Only the refusal that the shell would answer with an elevation prompt.
+    fake::state.processes.push_back(fake::CreateFails(platform::kErrorElevationRequired));
     EXPECT_EQ(StartPlayer(""), StartFailed);
     EXPECT_TRUE(fake::state.shellStarted.empty()) << "the player is never elevated";
 

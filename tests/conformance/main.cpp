@@ -126,8 +126,13 @@ static void DescribeMachine()
         getVersion(&version);
     auto wineVersion = reinterpret_cast<WineVersionFunction>(
         reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
-    wchar_t language[LOCALE_NAME_MAX_LENGTH] = L"?";
-    GetUserDefaultLocaleName(language, LOCALE_NAME_MAX_LENGTH);
+    // As "ja-JP"; GetUserDefaultLocaleName would need Vista.
+    wchar_t language[20] = L"?";
+    int end = GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SISO639LANGNAME, language, 9);
+    if (end > 0) {
+        language[end - 1] = L'-';
+        GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SISO3166CTRYNAME, language + end, 9);
+    }
     wchar_t facts[512];
     wsprintfW(facts, L"Windows %u.%u build %u, %u-bit; ANSI code page %u, OEM code page %u; "
                      L"user language %ls; %ls",
@@ -337,7 +342,23 @@ static int RunAll(const Options& options)
     return failed == 0 ? 0 : 1;
 }
 
-int wmain(int argc, wchar_t** argv)
+// Started by a double-click, the program has a console of its own, which
+// closes with it: it waits for Enter, so that the last line can be read.
+// Started from a prompt or with its input redirected, it ends at once.
+static void KeepOwnConsoleOpen()
+{
+    DWORD attached[2];
+    DWORD mode = 0;
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (GetConsoleProcessList(attached, 2) != 1 || !GetConsoleMode(input, &mode))
+        return;
+    Say(L"Press Enter to close this window.");
+    wchar_t line[64];
+    DWORD read = 0;
+    ReadConsoleW(input, line, 64, &read, nullptr);
+}
+
+static int Run(int argc, wchar_t** argv)
 {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -391,5 +412,12 @@ int wmain(int argc, wchar_t** argv)
     int status = options.benchRuns > 0 ? RunBench(options.benchRuns) : RunAll(options);
     FinishRegistration();
     ReleaseDiscPlace();
+    return status;
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    int status = Run(argc, argv);
+    KeepOwnConsoleOpen();
     return status;
 }

@@ -192,6 +192,33 @@ void SetWineSearchOrder(const std::wstring& program)
     RegCloseKey(key);
 }
 
+// RegDeleteKeyExW, which deletes in a named registry view, comes with Vista
+// and 64-bit XP; 32-bit XP has one view, and RegDeleteKeyW serves there.
+static LONG DeleteKey(HKEY parent, const wchar_t* name, REGSAM view)
+{
+    using DeleteKeyExFunction = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+    auto deleteKeyEx = reinterpret_cast<DeleteKeyExFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
+    return deleteKeyEx != nullptr ? deleteKeyEx(parent, name, view, 0)
+                                  : RegDeleteKeyW(parent, name);
+}
+
+// A key with everything below it, as RegDeleteTreeW (Vista on) does.
+static bool DeleteTree(HKEY parent, const wchar_t* name, REGSAM view)
+{
+    HKEY key;
+    if (RegOpenKeyExW(parent, name, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    wchar_t child[256];
+    DWORD length = 256;
+    while (RegEnumKeyExW(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr) ==
+               ERROR_SUCCESS &&
+           DeleteTree(key, child, view))
+        length = 256;
+    RegCloseKey(key);
+    return DeleteKey(parent, name, view) == ERROR_SUCCESS;
+}
+
 static void ForgetWineSearchOrder()
 {
     HKEY settings;
@@ -199,7 +226,7 @@ static void ForgetWineSearchOrder()
         ERROR_SUCCESS)
         return;
     for (const wchar_t* program : kPlantedPrograms)
-        RegDeleteTreeW(settings, program);
+        DeleteTree(settings, program, 0);
     RegCloseKey(settings);
 }
 
@@ -210,13 +237,13 @@ static void RemovePlayerKey(int place, bool vendorToo)
     if (RegOpenKeyExW(kPlaces[place].root, kVendorKey, 0, KEY_ALL_ACCESS | kPlaces[place].view,
                       &vendor) != ERROR_SUCCESS)
         return;
-    RegDeleteTreeW(vendor, L"Orvane");
+    DeleteTree(vendor, L"Orvane", kPlaces[place].view);
     DWORD subKeys = 1, values = 1;
     RegQueryInfoKeyW(vendor, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
                      nullptr, nullptr, nullptr, nullptr);
     RegCloseKey(vendor);
     if (vendorToo && subKeys == 0 && values == 0)
-        RegDeleteKeyExW(kPlaces[place].root, kVendorKey, kPlaces[place].view, 0);
+        DeleteKey(kPlaces[place].root, kVendorKey, kPlaces[place].view);
 }
 
 static HKEY CreateKey(int place, const std::wstring& path)

@@ -317,7 +317,7 @@ bool CreateProcessA(char* commandLine, uint32_t creationFlags, Handle* process, 
     state.started.push_back(commandLine);
     fake::ProcessScript script = fake::NextProcess();
     if (creationFlags != kDetachedProcess || script.createFails) {
-        state.lastError = script.createFails ? script.createError : 87;
+        state.lastError = script.createFails ? script.createError : fake::kErrorInvalidParameter;
         return false;
     }
     *process = fake::LaunchScripted(script);
@@ -356,8 +356,13 @@ bool CloseHandle(Handle handle)
     return closed;
 }
 
-uint32_t MsgWaitForMultipleObjects(Handle handle, uint32_t milliseconds)
+uint32_t MsgWaitForMultipleObjects(Handle handle, uint32_t milliseconds, uint32_t wakeMask)
 {
+    // Windows 7 and older know no wake bit above QS_RAWINPUT.
+    if ((wakeMask & ~0x04FFu) != 0) {
+        state.lastError = fake::kErrorInvalidParameter;
+        return fake::kWaitFailed;
+    }
     auto running = state.running.find(handle);
     if (running == state.running.end() || milliseconds != kInfinite)
         return fake::kWaitFailed;

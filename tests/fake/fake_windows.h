@@ -18,6 +18,7 @@ namespace fake {
 // Win32 values that only the fake hands out.
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr long kErrorMoreData = 234;
 constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
 constexpr int kIdYes = 6;
