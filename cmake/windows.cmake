@@ -60,6 +60,10 @@ function(add_launcher name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
 endfunction()
 
+# windres reads these; CMake does not see that.
+set_source_files_properties(resources/launcher.rc PROPERTIES OBJECT_DEPENDS
+    "${CMAKE_SOURCE_DIR}/resources/launcher.manifest;${CMAKE_SOURCE_DIR}/resources/launcher.ico")
+
 add_launcher(OrvaneCD PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
 
 # Benchmark variants, never shipped (target bench_variants): the launcher
