@@ -62,7 +62,7 @@ endfunction()
 
 # windres reads these; CMake does not see that.
 set_source_files_properties(resources/launcher.rc PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_SOURCE_DIR}/resources/launcher.manifest;${CMAKE_SOURCE_DIR}/resources/launcher.ico")
+    "${CMAKE_SOURCE_DIR}/resources/launcher.manifest;${CMAKE_SOURCE_DIR}/resources/launcher.ico;${CMAKE_SOURCE_DIR}/tests/e2e/unheld_controls.manifest")
 
 add_launcher(OrvaneCD PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
 
@@ -123,6 +123,13 @@ add_launcher(e2e_launcher_without_manifest OPTIONS EXCLUDE_FROM_ALL
 target_compile_definitions(e2e_launcher_without_manifest PRIVATE WITHOUT_MANIFEST)
 add_dependencies(e2e_fixtures e2e_launcher_without_manifest)
 
+# The launcher asking for a Common Controls version that no side-by-side store
+# holds: the control for private copies planted beside it.
+add_launcher(e2e_launcher_unheld_controls OPTIONS EXCLUDE_FROM_ALL
+    PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
+target_compile_definitions(e2e_launcher_unheld_controls PRIVATE UNHELD_COMMON_CONTROLS)
+add_dependencies(e2e_fixtures e2e_launcher_unheld_controls)
+
 add_library(e2e_planted SHARED EXCLUDE_FROM_ALL ${E2E_DIR}/fixture_planted_dll.cpp)
 set_target_properties(e2e_planted PROPERTIES PREFIX "" OUTPUT_NAME e2e_planted)
 target_link_options(e2e_planted PRIVATE -static -s -Wl,--kill-at)
@@ -132,7 +139,8 @@ add_dependencies(e2e_fixtures e2e_planted)
 # the end-to-end scenarios on whatever Win32 it finds.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_executable(conformance EXCLUDE_FROM_ALL
-      tests/conformance/bench.cpp tests/conformance/disc.cpp tests/conformance/main.cpp tests/conformance/registry.cpp
+      tests/conformance/bench.cpp tests/conformance/disc.cpp tests/conformance/looks.cpp
+      tests/conformance/main.cpp tests/conformance/registry.cpp
       tests/conformance/run.cpp tests/conformance/scenarios.cpp
       tests/conformance/skip_rules.cpp)
   target_link_options(conformance PRIVATE -static -s -municode)

@@ -90,6 +90,10 @@ void SetWineSearchOrder(const std::wstring& program);
 bool WriteScenarioRegistry(const Scenario& scenario, std::wstring* why);
 std::vector<std::wstring> SnapshotRegistry();
 
+// How the launcher's box is drawn, read while it is shown: an empty text when
+// as the manifest asks (or where the system cannot tell), else what differs.
+std::wstring CheckBoxLooks(DWORD processId, HWND box);
+
 // One scenario: an empty text when it passed, else what differed.
 std::wstring RunScenario(const Scenario& scenario);
 

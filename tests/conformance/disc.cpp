@@ -129,6 +129,46 @@ static bool CopyTree(const std::wstring& from, std::wstring* why)
     return ok;
 }
 
+static bool WriteText(const std::wstring& name, const std::string& text, std::wstring* why)
+{
+    HANDLE file = CreateFileW((machine.disc + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    bool done = file != INVALID_HANDLE_VALUE &&
+                WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                written == text.size();
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (!done)
+        *why = L"cannot write " + name + L" on the disc";
+    return done;
+}
+
+// A private copy of the Common Controls beside the launcher, in both forms
+// Windows looks for after its side-by-side store: NAME.manifest with the DLL
+// beside it, and a folder NAME holding NAME.manifest and the DLL. The DLL is
+// the planted one, which records its load; it claims the button class, which
+// the box's buttons then come from.
+static bool PlantCommonControls(const char* version, std::wstring* why)
+{
+    static const wchar_t kName[] = L"Microsoft.Windows.Common-Controls";
+    std::string manifest =
+        std::string("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
+                    "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+                    "<assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" "
+                    "version=\"") +
+        version +
+        "\" processorArchitecture=\"" + (machine.launcher64 ? "amd64" : "x86") +
+        "\" publicKeyToken=\"6595b64144ccf1df\"/><file name=\"comctl32.dll\">"
+        "<windowClass>Button</windowClass></file></assembly>";
+    std::wstring folder = std::wstring(kName) + L"\\";
+    return WriteText(std::wstring(kName) + L".manifest", manifest, why) &&
+           Copy(machine.archFolder + L"e2e_planted.dll", L"comctl32.dll", why) &&
+           MakeFolder(kName, why) &&
+           WriteText(folder + kName + L".manifest", manifest, why) &&
+           Copy(machine.archFolder + L"e2e_planted.dll", folder + L"comctl32.dll", why);
+}
+
 static bool LayOutFiles(const std::wstring& disc, std::wstring* why)
 {
     const std::wstring& bundle = machine.bundle;
@@ -159,13 +199,21 @@ static bool LayOutFiles(const std::wstring& disc, std::wstring* why)
         return Copy(machine.launcher, kQuoteLauncher, why);
     }
     bool planted = disc == L"planted" || disc == L"manifest";
-    std::wstring variant = planted || disc == L"bench" ? L"1_3" : disc;
+    bool sxs = disc == L"sxs" || disc == L"sxs-unheld";
+    std::wstring variant = planted || sxs || disc == L"bench" ? L"1_3" : disc;
     if (!Copy(bundle + L"e2e_installer_" + variant + L".exe",
               L"Orvane Installer\\ervast_orvane.exe", why))
         return false;
     if (disc == L"bench")
         return Copy(bundle + L"launcher-nsis.exe", L"nsis.exe", why) &&
                Copy(arch + L"start-only.exe", L"start-only.exe", why);
+    // The launcher asks for the Common Controls 6.0.0.0, which every store
+    // holds; its control for 6.1.0.0, which none does.
+    if (disc == L"sxs")
+        return PlantCommonControls("6.0.0.0", why);
+    if (disc == L"sxs-unheld")
+        return PlantCommonControls("6.1.0.0", why) &&
+               Copy(machine.archFolder + L"e2e_launcher_unheld_controls.exe", L"unheld.exe", why);
     if (!planted)
         return true;
     for (const wchar_t* dll : {L"version.dll", L"uxtheme.dll"}) {

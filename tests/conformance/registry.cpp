@@ -173,7 +173,7 @@ static bool ReadSavedFile()
 
 static const wchar_t kWineProgramSettings[] = L"Software\\Wine\\AppDefaults";
 static const wchar_t* const kPlantedPrograms[] = {L"OrvaneCD.exe", L"control.exe",
-                                                  L"unmanifested.exe"};
+                                                  L"unmanifested.exe", L"unheld.exe"};
 
 // Wine takes DLLs from its own system folder first; Windows searches the
 // program's folder first for those it does not know. The planted scenarios
@@ -187,7 +187,7 @@ void SetWineSearchOrder(const std::wstring& program)
                         &key, nullptr) != ERROR_SUCCESS)
         return;
     static const wchar_t kOrder[] = L"native,builtin";
-    for (const wchar_t* dll : {L"version", L"uxtheme"})
+    for (const wchar_t* dll : {L"version", L"uxtheme", L"comctl32"})
         RegSetValueExW(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(kOrder), sizeof kOrder);
     RegCloseKey(key);
 }

@@ -102,6 +102,11 @@ static void AnswerBoxes(Run& run, const Scenario& scenario)
             continue;
         run.boxes.push_back({window, WindowText(window), WindowText(text)});
         size_t index = run.boxes.size() - 1;
+        if (index == 0) {
+            std::wstring looks = CheckBoxLooks(run.processId, window);
+            if (!looks.empty())
+                Fail(run, looks);
+        }
         int answer = index < strlen(scenario.answers) && scenario.answers[index] == 'y' ? IDYES
                                                                                         : IDNO;
         PostMessageW(window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),

@@ -95,6 +95,11 @@ const std::vector<Scenario> kScenarios = {
     // that loads the planted DLL.
     {.name = L"planted_manifest_ignored", .disc = L"manifest", .registry = {Reg()}, .prompts = {kUpdate}, .answers = "n", .plantedOrder = true, .exitCode = 0, .started = {kPlayer}},
     {.name = L"planted_manifest_control_loads_it", .disc = L"manifest", .registry = {Reg()}, .program = L"unmanifested.exe", .plantedOrder = true, .exitCode = 0x0BAD0D11, .started = {L"planted\t{disc}version.dll"}},
+    // Private copies of the Common Controls beside the launcher: Windows takes
+    // the side-by-side store's first. A launcher that asks for a version no
+    // store holds gets the private copy loaded, when its box is made.
+    {.name = L"planted_common_controls_ignored", .disc = L"sxs", .registry = {Reg()}, .prompts = {kUpdate}, .answers = "n", .plantedOrder = true, .exitCode = 0, .started = {kPlayer}},
+    {.name = L"planted_common_controls_control_loads_them", .disc = L"sxs-unheld", .registry = {Reg()}, .program = L"unheld.exe", .plantedOrder = true, .exitCode = 0x0BAD0D11, .started = {L"planted\t{disc}comctl32.dll"}},
     {.name = L"machine_32bit_view_only", .registry = {Reg(Root::Machine32, L"{p32}", kV1_3), Reg(Root::Machine64, L"{player}", kV1_3)}, .launcher32Only = true, .exitCode = 0, .started = {kPlayer32}},
 };
 // clang-format on

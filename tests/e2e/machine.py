@@ -45,9 +45,10 @@ class Tier:
     # --- Wine ----------------------------------------------------------------
 
     def env(self, display=True, extra=None):
+        # E2E_WINEDEBUG=+actctx,+loaddll (say) puts Wine's traces into the logs.
         env = {k: v for k, v in os.environ.items() if not k.startswith('ORVANE_E2E_')}
-        env.update(WINEPREFIX=str(self.prefix), WINEDEBUG='-all', LC_ALL=self.locale,
-                   LANG=self.locale,
+        env.update(WINEPREFIX=str(self.prefix), WINEDEBUG=os.environ.get('E2E_WINEDEBUG', '-all'),
+                   LC_ALL=self.locale, LANG=self.locale,
                    QEMU_RESERVED_VA='0x81000000', WINEDLLOVERRIDES='mscoree,mshtml=')
         env.pop('DISPLAY', None)
         if display:
