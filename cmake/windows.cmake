@@ -62,7 +62,7 @@ endfunction()
 
 # windres reads these; CMake does not see that.
 set_source_files_properties(resources/launcher.rc PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_SOURCE_DIR}/resources/launcher.manifest;${CMAKE_SOURCE_DIR}/resources/launcher.ico;${CMAKE_SOURCE_DIR}/tests/e2e/unheld_controls.manifest")
+    "${CMAKE_SOURCE_DIR}/resources/launcher.manifest;${CMAKE_SOURCE_DIR}/resources/launcher.ico;${CMAKE_SOURCE_DIR}/tests/e2e/unheld_controls.manifest;${CMAKE_SOURCE_DIR}/bench/earlier.manifest")
 
 add_launcher(OrvaneCD PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
 
@@ -129,6 +129,14 @@ add_launcher(e2e_launcher_unheld_controls OPTIONS EXCLUDE_FROM_ALL
     PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
 target_compile_definitions(e2e_launcher_unheld_controls PRIVATE UNHELD_COMMON_CONTROLS)
 add_dependencies(e2e_fixtures e2e_launcher_unheld_controls)
+
+# The launcher with its earlier manifest (asInvoker and Windows 10 only, no
+# Common Controls, no DPI): what the larger manifest costs on the common path.
+add_launcher(e2e_launcher_earlier_manifest OPTIONS EXCLUDE_FROM_ALL
+    PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
+target_compile_definitions(e2e_launcher_earlier_manifest PRIVATE EARLIER_MANIFEST)
+add_dependencies(e2e_fixtures e2e_launcher_earlier_manifest)
+add_dependencies(bench_variants e2e_launcher_earlier_manifest)
 
 add_library(e2e_planted SHARED EXCLUDE_FROM_ALL ${E2E_DIR}/fixture_planted_dll.cpp)
 set_target_properties(e2e_planted PROPERTIES PREFIX "" OUTPUT_NAME e2e_planted)

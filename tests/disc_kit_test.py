@@ -32,6 +32,22 @@ def verifies(launcher, ca):
                           capture_output=True).returncode == 0
 
 
+def volume_labels(image):
+    """The volume identifiers of the ISO 9660 and the Joliet descriptor."""
+    labels = {}
+    with open(image, 'rb') as iso:
+        for sector in range(16, 32):
+            iso.seek(sector * 2048)
+            descriptor = iso.read(2048)
+            if descriptor[0] == 1:
+                labels['iso'] = descriptor[40:72].decode('ascii').rstrip(' ')
+            elif descriptor[0] == 2 and descriptor[88:91] in (b'%/@', b'%/C', b'%/E'):
+                labels['joliet'] = descriptor[40:72].decode('utf-16-be').rstrip(' ')
+            elif descriptor[0] == 255:
+                break
+    return labels.get('iso'), labels.get('joliet')
+
+
 class DiscKitTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -51,8 +67,9 @@ class DiscKitTest(unittest.TestCase):
         subprocess.run(['rm', '-rf', str(self.dir)])
 
     def test_lays_out_folder_and_image_with_expected_names(self):
+        label = 'SUMMER MIX VOL 3'  # 16 characters: as many as Windows shows
         result = make_disc(str(BUILD / 'e2e_installer_1_3.exe'), str(self.playlist), 'out/disc',
-                           '--label', 'SUMMER MIX', cwd=self.dir)
+                           '--label', label, cwd=self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
         listing = subprocess.run(['xorriso', '-indev', str(self.dir / 'out/disc.iso'),
                                   '-find', '/'], capture_output=True, text=True).stdout
@@ -61,11 +78,14 @@ class DiscKitTest(unittest.TestCase):
             "'/Orvane Installer/ervast_orvane.exe'", "'/OrvaneCD.exe'", "'/autorun.inf'"]))
         inf = (self.dir / 'out/disc/autorun.inf').read_bytes()
         self.assertEqual(inf, b'[autorun]\r\nopen=OrvaneCD.exe\r\nicon=OrvaneCD.exe,0\r\n'
-                              b'action=Play the playlist with Orvane\r\nlabel=SUMMER MIX\r\n')
+                              b'action=Play the playlist with Orvane\r\nlabel=SUMMER MIX VOL 3\r\n')
+        self.assertEqual(volume_labels(self.dir / 'out/disc.iso'), (label, label))
+        self.assertEqual(subprocess.run(['sha256sum', '-c', 'disc.iso.sha256'],
+                                        cwd=self.dir / 'out', capture_output=True).returncode, 0)
         self.assertEqual((self.dir / 'out/disc/OrvaneCD.exe').read_bytes(),
                          (BUILD / 'OrvaneCD.exe').read_bytes())
         self.assertEqual(sorted(p.name for p in (self.dir / 'out').iterdir()),
-                         ['disc', 'disc.iso'])
+                         ['disc', 'disc.iso', 'disc.iso.sha256'])
 
     def test_installer_without_version_is_allowed_with_a_warning(self):
         result = make_disc(str(BUILD / 'e2e_installer_none.exe'), str(self.playlist), 'disc',
@@ -75,6 +95,9 @@ class DiscKitTest(unittest.TestCase):
 
     def test_refuses_bad_input_and_leaves_nothing(self):
         (self.dir / 'taken').mkdir()
+        # Sparse: larger than a 74-minute CD, with nothing written.
+        with open(self.dir / 'huge.exe', 'wb') as huge:
+            huge.truncate(700 * 1000 * 1000)
         cases = [
             ('missing installer', ['nothere.exe', str(self.playlist), 'disc'], 'cannot be read'),
             ('missing playlist', [str(BUILD / 'e2e_installer_1_3.exe'), 'nothere.p4u', 'disc'],
@@ -85,8 +108,13 @@ class DiscKitTest(unittest.TestCase):
                                          'disc'], 'not a Windows executable'),
             ('output exists', [str(BUILD / 'e2e_installer_1_3.exe'), str(self.playlist),
                                'taken'], 'already exists'),
-            ('label too long', [str(BUILD / 'e2e_installer_1_3.exe'), str(self.playlist),
-                                'disc', '--label', 'X' * 33], 'label'),
+            ('label longer than Joliet holds', [str(BUILD / 'e2e_installer_1_3.exe'),
+                                                str(self.playlist), 'disc', '--label', 'X' * 17],
+             'label'),
+            ('image over the medium', [str(self.dir / 'huge.exe'), str(self.playlist), 'disc',
+                                       '--media', 'cd74'], 'more than a cd74 holds (681,984,000'),
+            ('unknown medium', [str(BUILD / 'e2e_installer_1_3.exe'), str(self.playlist), 'disc',
+                                '--media', 'bluray'], 'medium'),
             ('action too long', [str(BUILD / 'e2e_installer_1_3.exe'), str(self.playlist),
                                  'disc', '--action', 'X' * 101], 'action'),
             ('action not ASCII', [str(BUILD / 'e2e_installer_1_3.exe'), str(self.playlist),
