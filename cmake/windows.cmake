@@ -61,8 +61,10 @@ function(add_launcher name)
 endfunction()
 
 # windres reads these; CMake does not see that.
-set_source_files_properties(resources/launcher.rc PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_SOURCE_DIR}/resources/launcher.manifest;${CMAKE_SOURCE_DIR}/resources/launcher.ico;${CMAKE_SOURCE_DIR}/tests/e2e/unheld_controls.manifest;${CMAKE_SOURCE_DIR}/bench/earlier.manifest")
+set(RESOURCE_FILES resources/launcher.manifest resources/launcher.ico
+    tests/e2e/unheld_controls.manifest bench/earlier.manifest)
+list(TRANSFORM RESOURCE_FILES PREPEND ${CMAKE_SOURCE_DIR}/)
+set_source_files_properties(resources/launcher.rc PROPERTIES OBJECT_DEPENDS "${RESOURCE_FILES}")
 
 add_launcher(OrvaneCD PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
 
@@ -116,26 +118,21 @@ endforeach()
 add_e2e_program(e2e_control WIN32 ${E2E_DIR}/fixture_control.cpp)
 target_link_libraries(e2e_control PRIVATE version)
 
-# The launcher as it was before it embedded a manifest: the control for a
-# manifest file planted beside it.
-add_launcher(e2e_launcher_without_manifest OPTIONS EXCLUDE_FROM_ALL
-    PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
-target_compile_definitions(e2e_launcher_without_manifest PRIVATE WITHOUT_MANIFEST)
-add_dependencies(e2e_fixtures e2e_launcher_without_manifest)
-
-# The launcher asking for a Common Controls version that no side-by-side store
-# holds: the control for private copies planted beside it.
-add_launcher(e2e_launcher_unheld_controls OPTIONS EXCLUDE_FROM_ALL
-    PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
-target_compile_definitions(e2e_launcher_unheld_controls PRIVATE UNHELD_COMMON_CONTROLS)
-add_dependencies(e2e_fixtures e2e_launcher_unheld_controls)
-
-# The launcher with its earlier manifest (asInvoker and Windows 10 only, no
-# Common Controls, no DPI): what the larger manifest costs on the common path.
-add_launcher(e2e_launcher_earlier_manifest OPTIONS EXCLUDE_FROM_ALL
-    PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
-target_compile_definitions(e2e_launcher_earlier_manifest PRIVATE EARLIER_MANIFEST)
-add_dependencies(e2e_fixtures e2e_launcher_earlier_manifest)
+# The launcher with another manifest (resources/launcher.rc picks it):
+# without_manifest, the control for a manifest file planted beside it;
+# unheld_controls, asking for a Common Controls version that no side-by-side
+# store holds, the control for private copies planted beside it;
+# earlier_manifest (asInvoker and Windows 10 only, no Common Controls, no DPI),
+# what the larger manifest costs on the common path.
+foreach(variant "without_manifest;WITHOUT_MANIFEST" "unheld_controls;UNHELD_COMMON_CONTROLS"
+                "earlier_manifest;EARLIER_MANIFEST")
+  list(GET variant 0 suffix)
+  list(GET variant 1 definition)
+  add_launcher(e2e_launcher_${suffix} OPTIONS EXCLUDE_FROM_ALL
+      PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
+  target_compile_definitions(e2e_launcher_${suffix} PRIVATE ${definition})
+  add_dependencies(e2e_fixtures e2e_launcher_${suffix})
+endforeach()
 add_dependencies(bench_variants e2e_launcher_earlier_manifest)
 
 add_library(e2e_planted SHARED EXCLUDE_FROM_ALL ${E2E_DIR}/fixture_planted_dll.cpp)
