@@ -18,9 +18,11 @@ static const char kUpdatePrompt[] =
 // An exit code we cannot read is never taken for success.
 static constexpr uint32_t kUnknownExitCode = 0xFFFFFFFFu;
 
-// Only No declines: a box that cannot be shown counts as Yes.
+// Only No declines: a box that cannot be shown counts as Yes. On Windows XP
+// a box cannot be shown before the Common Controls are loaded.
 static bool AskUser(const char* text)
 {
+    platform::LoadCommonControls();
     return platform::MessageBoxA(text, kPromptCaption,
                                  platform::kMbYesNo | platform::kMbIconInformation) !=
            platform::kIdNo;

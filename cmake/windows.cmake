@@ -7,6 +7,7 @@ enable_language(RC)
 add_compile_definitions(_WIN32_WINNT=0x0501 WINVER=0x0501)
 
 set(PLATFORM_SOURCES
+    platform/win32_common_controls.cpp
     platform/win32_memory.cpp
     platform/win32_module.cpp
     platform/win32_process.cpp

@@ -99,6 +99,14 @@ uint32_t MsgWaitForMultipleObjects(Handle handle, uint32_t milliseconds, uint32_
 bool DispatchNextMessage();
 bool GetExitCodeProcess(Handle process, uint32_t* exitCode);
 
+// Loads and initialises the Common Controls that the process's activation
+// context names (the side-by-side store's comctl32 6, which the manifest asks
+// for): Windows XP has the boxes' version-6 button and text classes only once
+// they are loaded, and fails a box without them; Vista and later load them on
+// demand. Where the activation context names none, nothing is loaded: a load
+// by name would then search the launcher's folder.
+void LoadCommonControls();
+
 // No owner window.
 int MessageBoxA(const char* text, const char* caption, unsigned style);
 

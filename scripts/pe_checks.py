@@ -23,8 +23,9 @@ DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x0400,
 EXPECTED_ICONS = [(16, 4), (32, 4), (16, 8), (32, 8)]
 # The embedded manifest, to the byte: the Common Controls 6 (the system's own
 # buttons), run as the invoker (no registry virtualization, no installer
-# detection, no manifest file beside the launcher read), per-monitor DPI
-# awareness (sharp at any display scale), Windows 10 and 11 supported.
+# detection, no manifest file beside the launcher read), DPI awareness (per
+# monitor v2 from Windows 10 1703 on, where the system scales the boxes
+# itself; system-wide before), Windows 10 and 11 supported.
 MANIFEST = (
     b'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
     b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">'
@@ -35,9 +36,9 @@ MANIFEST = (
     b'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>'
     b'</requestedPrivileges></security></trustInfo>'
     b'<application xmlns="urn:schemas-microsoft-com:asm.v3"><windowsSettings>'
-    b'<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true/pm</dpiAware>'
+    b'<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true</dpiAware>'
     b'<dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">'
-    b'PerMonitorV2, PerMonitor</dpiAwareness></windowsSettings></application>'
+    b'PerMonitorV2, System</dpiAwareness></windowsSettings></application>'
     b'<compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1"><application>'
     b'<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>'
     b'</application></compatibility></assembly>')

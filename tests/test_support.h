@@ -101,6 +101,8 @@ inline void CheckRun(const LaunchRun& run)
     ASSERT_EQ(fake::state.prompts.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i)
         EXPECT_NE(fake::state.prompts[i].text.find(expected[i]), std::string::npos);
+    EXPECT_EQ(fake::state.commonControlsLoaded, run.prompts != None)
+        << "the Common Controls are loaded on the routes that ask, and only there";
     EXPECT_EQ(Context.AppDir, nullptr);
     EXPECT_EQ(Context.LauncherDir, nullptr);
     EXPECT_EQ(Context.InstallerPath, nullptr);

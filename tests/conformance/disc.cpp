@@ -169,6 +169,27 @@ static bool PlantCommonControls(const char* version, std::wstring* why)
            Copy(machine.archFolder + L"e2e_planted.dll", folder + L"comctl32.dll", why);
 }
 
+// An application configuration file beside the launcher that redirects its
+// Common Controls 6.0.0.0 to 6.1.0.0, which only a private copy holds, and
+// asks that the publisher's policy be left out (Windows XP lets such a file
+// override it; later Windows only with an entry of their compatibility
+// database).
+static bool PlantRedirectingConfig(std::wstring* why)
+{
+    std::string config =
+        std::string("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
+                    "<configuration><windows>"
+                    "<assemblyBinding xmlns=\"urn:schemas-microsoft-com:asm.v1\">"
+                    "<publisherPolicy apply=\"no\"/><dependentAssembly>"
+                    "<assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" "
+                    "processorArchitecture=\"") +
+        (machine.launcher64 ? "amd64" : "x86") +
+        "\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"
+        "<bindingRedirect oldVersion=\"6.0.0.0\" newVersion=\"6.1.0.0\"/>"
+        "</dependentAssembly></assemblyBinding></windows></configuration>";
+    return WriteText(std::wstring(kLauncherName) + L".config", config, why);
+}
+
 static bool LayOutFiles(const std::wstring& disc, std::wstring* why)
 {
     const std::wstring& bundle = machine.bundle;
@@ -199,7 +220,7 @@ static bool LayOutFiles(const std::wstring& disc, std::wstring* why)
         return Copy(machine.launcher, kQuoteLauncher, why);
     }
     bool planted = disc == L"planted" || disc == L"manifest";
-    bool sxs = disc == L"sxs" || disc == L"sxs-unheld";
+    bool sxs = disc == L"sxs" || disc == L"sxs-unheld" || disc == L"sxs-config";
     std::wstring variant = planted || sxs || disc == L"bench" ? L"1_3" : disc;
     if (!Copy(bundle + L"e2e_installer_" + variant + L".exe",
               L"Orvane Installer\\ervast_orvane.exe", why))
@@ -212,6 +233,8 @@ static bool LayOutFiles(const std::wstring& disc, std::wstring* why)
     // holds; its control for 6.1.0.0, which none does.
     if (disc == L"sxs")
         return PlantCommonControls("6.0.0.0", why);
+    if (disc == L"sxs-config")
+        return PlantCommonControls("6.1.0.0", why) && PlantRedirectingConfig(why);
     if (disc == L"sxs-unheld")
         return PlantCommonControls("6.1.0.0", why) &&
                Copy(machine.archFolder + L"e2e_launcher_unheld_controls.exe", L"unheld.exe", why);

@@ -1,7 +1,10 @@
 // How Windows draws the launcher's box, read while it is shown: the system's
 // own buttons (the Common Controls 6 from the side-by-side store, as the
-// manifest asks) and per-monitor DPI awareness (sharp at any display scale).
-// Where the system cannot tell, the program says why once and goes on.
+// manifest asks) and the DPI awareness the manifest declares: per monitor v2
+// from Windows 10 1703 on (the system scales the box to each monitor), system
+// awareness before (a per-monitor v1 program must handle WM_DPICHANGED itself,
+// and the launcher has no window procedure for its boxes). Where the system
+// cannot tell, the program says why once and goes on.
 #include "conformance.h"
 
 #include <tlhelp32.h>
@@ -9,12 +12,24 @@
 // Windows 8.1 on (shcore.dll); Windows 10 1607 on (user32.dll).
 using GetProcessDpiAwarenessFunction = HRESULT(WINAPI*)(HANDLE, int*);
 using GetWindowContextFunction = HANDLE(WINAPI*)(HWND);
-using ContextFunction = BOOL(WINAPI*)(HANDLE);
 using ContextsEqualFunction = BOOL(WINAPI*)(HANDLE, HANDLE);
 
+static constexpr int kProcessSystemDpiAware = 1;
 static constexpr int kProcessPerMonitorDpiAware = 2;
+static const HANDLE kSystemAware = reinterpret_cast<HANDLE>(-2);
 static const HANDLE kPerMonitorAware = reinterpret_cast<HANDLE>(-3);
 static const HANDLE kPerMonitorAwareV2 = reinterpret_cast<HANDLE>(-4);  // 1703 on
+
+// Whether this Windows knows per-monitor awareness v2 (1703 on), which the
+// manifest names first.
+static bool KnowsPerMonitorV2()
+{
+    using ContextFunction = BOOL(WINAPI*)(HANDLE);
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    auto isValid = reinterpret_cast<ContextFunction>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "IsValidDpiAwarenessContext")));
+    return isValid != nullptr && isValid(kPerMonitorAwareV2) != FALSE;
+}
 
 template <typename Function>
 static Function Find(const wchar_t* dll, const char* name)
@@ -93,31 +108,40 @@ static std::wstring CheckProcessAwareness(DWORD processId)
         CloseHandle(process);
     if (FAILED(told))
         return L"the launcher's DPI awareness cannot be read";
-    if (awareness != kProcessPerMonitorDpiAware)
-        return L"the launcher is not per-monitor DPI aware (" + std::to_wstring(awareness) +
-               L"): Windows stretches its box as a bitmap";
+    int expected = KnowsPerMonitorV2() ? kProcessPerMonitorDpiAware : kProcessSystemDpiAware;
+    if (awareness != expected)
+        return L"the launcher's DPI awareness is " + std::to_wstring(awareness) + L", not " +
+               std::to_wstring(expected) + L" as its manifest declares";
     return L"";
 }
 
 // Windows 10 1607 on: the box's own context, per-monitor v2 where the system
-// has it (1703 on), else per-monitor.
+// has it (1703 on), else system-aware.
 static std::wstring CheckWindowAwareness(HWND box)
 {
     static bool said;
     auto windowContext =
         Find<GetWindowContextFunction>(L"user32.dll", "GetWindowDpiAwarenessContext");
-    auto isValid = Find<ContextFunction>(L"user32.dll", "IsValidDpiAwarenessContext");
     auto equal = Find<ContextsEqualFunction>(L"user32.dll", "AreDpiAwarenessContextsEqual");
-    if (windowContext == nullptr || isValid == nullptr || equal == nullptr) {
+    if (windowContext == nullptr || equal == nullptr) {
         SayOnce(said, L"this system reports no window's DPI awareness (Windows 10 1607 on "
                       L"does): the box's is not checked");
         return L"";
     }
-    bool v2 = isValid(kPerMonitorAwareV2) != FALSE;
-    if (!equal(windowContext(box), v2 ? kPerMonitorAwareV2 : kPerMonitorAware))
-        return v2 ? L"the box is not per-monitor (v2) DPI aware"
-                  : L"the box is not per-monitor DPI aware";
-    return L"";
+    bool v2 = KnowsPerMonitorV2();
+    // Wine 8 takes the manifest's PerMonitorV2 but has no v2 context: it
+    // reports per-monitor awareness.
+    HANDLE expected = v2 ? kPerMonitorAwareV2 : machine.underWine ? kPerMonitorAware : kSystemAware;
+    HANDLE context = windowContext(box);
+    if (equal(context, expected))
+        return L"";
+    using AwarenessFunction = int(WINAPI*)(HANDLE);
+    auto awareness =
+        Find<AwarenessFunction>(L"user32.dll", "GetAwarenessFromDpiAwarenessContext");
+    std::wstring found = awareness != nullptr ? std::to_wstring(awareness(context)) : L"?";
+    return std::wstring(L"the box's DPI awareness is ") + found + L", not " +
+           (v2 ? L"per-monitor (v2)" : machine.underWine ? L"per-monitor" : L"system-wide") +
+           L" as the manifest declares";
 }
 
 std::wstring CheckBoxLooks(DWORD processId, HWND box)

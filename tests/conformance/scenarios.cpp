@@ -99,6 +99,9 @@ const std::vector<Scenario> kScenarios = {
     // the side-by-side store's first. A launcher that asks for a version no
     // store holds gets the private copy loaded, when its box is made.
     {.name = L"planted_common_controls_ignored", .disc = L"sxs", .registry = {Reg()}, .prompts = {kUpdate}, .answers = "n", .plantedOrder = true, .exitCode = 0, .started = {kPlayer}},
+    // A configuration file beside the launcher redirecting its Common Controls
+    // to such a private copy: the box's still come from the store.
+    {.name = L"planted_config_redirect_ignored", .disc = L"sxs-config", .registry = {Reg()}, .prompts = {kUpdate}, .answers = "n", .plantedOrder = true, .exitCode = 0, .started = {kPlayer}},
     {.name = L"planted_common_controls_control_loads_them", .disc = L"sxs-unheld", .registry = {Reg()}, .program = L"unheld.exe", .plantedOrder = true, .exitCode = 0x0BAD0D11, .started = {L"planted\t{disc}comctl32.dll"}},
     {.name = L"machine_32bit_view_only", .registry = {Reg(Root::Machine32, L"{p32}", kV1_3), Reg(Root::Machine64, L"{player}", kV1_3)}, .launcher32Only = true, .exitCode = 0, .started = {kPlayer32}},
 };

@@ -392,8 +392,15 @@ bool GetExitCodeProcess(Handle process, uint32_t* exitCode)
     return true;
 }
 
+void LoadCommonControls()
+{
+    state.commonControlsLoaded = true;
+}
+
 int MessageBoxA(const char* text, const char* caption, unsigned style)
 {
+    if (!state.commonControlsLoaded)
+        return 0;
     state.prompts.push_back(fake::Prompt{text, caption, style});
     if (state.answers.empty())
         return fake::kIdYes;

@@ -105,6 +105,9 @@ struct Windows {
     int queuedMessages = 0;
     int dispatchedMessages = 0;
 
+    // As on Windows XP, a box fails (0) unless the Common Controls that the
+    // manifest names were loaded earlier in the run.
+    bool commonControlsLoaded = false;
     std::deque<int> answers;  // message-box returns; Yes when none is left
     std::vector<Prompt> prompts;
 
