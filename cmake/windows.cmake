@@ -148,7 +148,9 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
       tests/conformance/bench.cpp tests/conformance/disc.cpp tests/conformance/looks.cpp
       tests/conformance/main.cpp tests/conformance/registry.cpp
       tests/conformance/run.cpp tests/conformance/scenarios.cpp
-      tests/conformance/skip_rules.cpp)
+      tests/conformance/skip_rules.cpp tests/conformance/conformance.rc)
+  set_source_files_properties(tests/conformance/conformance.rc PROPERTIES
+      OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/tests/conformance/conformance.manifest)
   target_link_options(conformance PRIVATE -static -s -municode)
   target_link_libraries(conformance PRIVATE advapi32 user32)
   add_dependencies(e2e_fixtures conformance)

@@ -31,6 +31,10 @@ TEST(ConformanceSkipRules, EachScenarioRunsExactlyWhereItCan)
     registered.machineRegistered = true;
     Offers noScreen = wine, launcher64 = wine, japanese = wine;
     noScreen.noDisplay = launcher64.launcher64 = japanese.doubleByte = true;
+    // Windows XP: no UAC; an administrator by group membership.
+    Offers xpUser = StandardUser(true), xpAdministrator = xpUser, xpRegistered = xpAdministrator;
+    xpUser.uac = xpAdministrator.uac = xpRegistered.uac = false;
+    xpAdministrator.elevated = xpRegistered.elevated = xpRegistered.machineRegistered = true;
     struct Case {
         const char* name;
         Needs needs;
@@ -55,6 +59,12 @@ TEST(ConformanceSkipRules, EachScenarioRunsExactlyWhereItCan)
         {"32-bit launcher wanted, PE32+ given", launcher32, launcher64, false},
         {"double-byte name on code page 1252", doubleByte, wine, false},
         {"double-byte name on code page 932", doubleByte, japanese, true},
+        {"no UAC: machine key from a standard account", machineKey, xpUser, false},
+        {"no UAC: machine key from an administrator's account", machineKey, xpAdministrator,
+         true},
+        {"no UAC: a machine registration, an administrator", Needs(), xpRegistered, true},
+        {"no UAC: the installer's rights need no prompt", elevationAnswered, xpUser, true},
+        {"no UAC: no elevation prompt to answer", Person(), xpUser, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -63,7 +63,8 @@ struct Machine {
     bool underWine = false;
     bool launcher64 = false;
     bool windows64 = false;
-    bool elevated = false;
+    bool uac = true;          // Vista on: elevation, virtualization, the elevation prompt
+    bool elevated = false;    // or, without UAC, an administrator
     bool mayWriteMachine = false;
     bool machineRegistered = false;  // a player registered for the machine before the run
 };
@@ -82,10 +83,16 @@ bool LayOutDisc(const Scenario& scenario, std::wstring* why);
 std::wstring SnapshotDisc();
 void ReleaseDiscPlace();
 
-// The registry.
+// The registry. The player's registration is saved before anything changes
+// (to a file that the next run puts back first should this one not end), put
+// back after every scenario and at the end; each returns false, saying why,
+// when it could not be done, and the file then stays.
 bool SaveRegistration(std::wstring* why);
-void RestoreRegistration();
-void FinishRegistration();
+bool RestoreRegistration(std::wstring* why);
+bool FinishRegistration(std::wstring* why);
+// Blocks every registry change from now on: for the Ctrl+C handler, which
+// finishes the registration itself and ends the process.
+void StopRegistryChanges();
 void SetWineSearchOrder(const std::wstring& program);
 bool WriteScenarioRegistry(const Scenario& scenario, std::wstring* why);
 std::vector<std::wstring> SnapshotRegistry();

@@ -251,15 +251,25 @@ static bool LayOutFiles(const std::wstring& disc, std::wstring* why)
            Copy(bundle + L"planted.manifest", L"unmanifested.exe.manifest", why);
 }
 
-// A drive given with --disc is emptied for every scenario: only one that is
-// empty, or holds a playlist disc (as this program lays out), is taken.
-static bool HoldsOnlyAPlaylistDisc()
+// A drive given with --disc is emptied for every scenario: only an empty one
+// is taken, or one that holds this program's mark, left by a run that did not
+// end. A drive holding anything else is never touched.
+static const wchar_t kDiscMark[] = L"orvane-conformance-disc.txt";
+static bool Prepared;
+
+static bool MarkDisc(std::wstring* why)
+{
+    return WriteText(kDiscMark, "Laid out by conformance.exe, which empties this drive when it ends.\r\n",
+                     why);
+}
+
+static bool IsEmptyOrMarked()
 {
     bool any = false;
-    ForEachFile(machine.disc, [&](const std::wstring&, const WIN32_FIND_DATAW&) {
+    ForEachEntry(machine.disc, L"", [&](const std::wstring&, const WIN32_FIND_DATAW&) {
         any = true;
     });
-    return !any || GetFileAttributesW((machine.disc + L"CDPlayList.p4u").c_str()) !=
+    return !any || GetFileAttributesW((machine.disc + kDiscMark).c_str()) !=
                        INVALID_FILE_ATTRIBUTES;
 }
 
@@ -273,17 +283,18 @@ bool PrepareDiscPlace(std::wstring* why)
         *why = L"no disc folder " + machine.disc;
         return false;
     }
-    if (machine.givenDrive && !HoldsOnlyAPlaylistDisc()) {
+    if (machine.givenDrive && !IsEmptyOrMarked()) {
         *why = machine.disc + L" holds files of its own: give an empty drive";
         return false;
     }
-    return true;
+    Prepared = MarkDisc(why);
+    return Prepared;
 }
 
 bool LayOutDisc(const Scenario& scenario, std::wstring* why)
 {
     EmptyFolder(machine.disc);
-    if (!LayOutFiles(scenario.disc, why))
+    if (!MarkDisc(why) || !LayOutFiles(scenario.disc, why))
         return false;
     ForEachFile(machine.disc, [](const std::wstring& path, const WIN32_FIND_DATAW&) {
         SetFileAttributesW((machine.disc + path).c_str(), FILE_ATTRIBUTE_READONLY);
@@ -304,5 +315,6 @@ std::wstring SnapshotDisc()
 
 void ReleaseDiscPlace()
 {
-    EmptyFolder(machine.disc);
+    if (Prepared)
+        EmptyFolder(machine.disc);
 }

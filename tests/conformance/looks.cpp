@@ -31,10 +31,17 @@ static bool KnowsPerMonitorV2()
     return isValid != nullptr && isValid(kPerMonitorAwareV2) != FALSE;
 }
 
+// A function of a DLL of the system folder, loaded by its full path: a DLL
+// of that name beside this program (shcore.dll, which Windows before 8.1
+// lacks) is never taken.
 template <typename Function>
 static Function Find(const wchar_t* dll, const char* name)
 {
-    HMODULE module = LoadLibraryW(dll);
+    wchar_t folder[MAX_PATH];
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return nullptr;
+    HMODULE module = LoadLibraryW((std::wstring(folder) + L"\\" + dll).c_str());
     return module == nullptr ? nullptr
                              : reinterpret_cast<Function>(
                                    reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -102,10 +109,13 @@ static std::wstring CheckProcessAwareness(DWORD processId)
         return L"";
     }
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
+    // A null handle would ask about this program itself.
+    if (process == nullptr)
+        return L"the launcher cannot be opened to read its DPI awareness (error " +
+               std::to_wstring(GetLastError()) + L")";
     int awareness = -1;
     HRESULT told = processAwareness(process, &awareness);
-    if (process != nullptr)
-        CloseHandle(process);
+    CloseHandle(process);
     if (FAILED(told))
         return L"the launcher's DPI awareness cannot be read";
     int expected = KnowsPerMonitorV2() ? kProcessPerMonitorDpiAware : kProcessSystemDpiAware;

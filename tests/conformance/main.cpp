@@ -72,18 +72,32 @@ static bool IsPe32Plus(const std::wstring& path)
     return at > 0 && at < 4000 && *reinterpret_cast<WORD*>(header + at + 4) == 0x8664;
 }
 
-static bool IsElevated()
+// Whether this Windows has UAC (TOKEN_ELEVATION, Vista on), and whether this
+// run may do what an administrator may: elevated, or without UAC a member of
+// the Administrators group.
+static void LookAtRights()
 {
     HANDLE token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
+        return;
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation,
-                                        &size) &&
-                    elevation.TokenIsElevated;
+    machine.uac =
+        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) != FALSE;
     CloseHandle(token);
-    return elevated;
+    if (machine.uac) {
+        machine.elevated = elevation.TokenIsElevated != 0;
+        return;
+    }
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    BOOL member = FALSE;
+    if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
+                                 0, 0, 0, 0, 0, &administrators)) {
+        CheckTokenMembership(nullptr, administrators, &member);
+        FreeSid(administrators);
+    }
+    machine.elevated = member != FALSE;
 }
 
 // The log and the work folder beside the program, or in %TEMP% where its
@@ -138,7 +152,9 @@ static void DescribeMachine()
                      L"user language %ls; %ls",
               version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber,
               machine.windows64 ? 64 : 32, GetACP(), GetOEMCP(), language,
-              machine.elevated ? L"elevated" : L"not elevated");
+              !machine.uac ? (machine.elevated ? L"no UAC, an administrator"
+                                               : L"no UAC, not an administrator")
+              : machine.elevated ? L"elevated" : L"not elevated");
     Say(facts);
     Say(wineVersion != nullptr ? L"under Wine " + Widen(wineVersion(), CP_ACP)
                                : std::wstring(L"not under Wine"));
@@ -165,7 +181,7 @@ static void LookAtMachine()
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
     machine.windows64 = wow64 != FALSE;
-    machine.elevated = IsElevated();
+    LookAtRights();
     machine.mayWriteMachine = machine.underWine || machine.elevated;
     machine.launcher64 = IsPe32Plus(machine.launcher);
     machine.archFolder = machine.bundle + (machine.launcher64 ? L"x64\\" : L"");
@@ -189,6 +205,7 @@ static std::wstring SkipReason(const Scenario& scenario)
     needs.namesFit = !lossy || scenario.bestFitQuote;
     Offers offers;
     offers.machineRegistered = machine.machineRegistered;
+    offers.uac = machine.uac;
     offers.elevated = machine.elevated;
     offers.underWine = machine.underWine;
     offers.noDisplay = machine.noDisplay;
@@ -236,11 +253,15 @@ static bool CheckVirtualization()
     return told && !enabled;
 }
 
+// Ctrl+C or a closed window while the registration is held: the main thread
+// makes no registry change after this, whatever step it is in.
 static BOOL WINAPI OnStop(DWORD)
 {
     TerminateJobObject(CurrentJob, 1);
-    FinishRegistration();
-    Say(L"stopped: the player's registration is put back");
+    StopRegistryChanges();
+    std::wstring why;
+    Say(FinishRegistration(&why) ? L"stopped: the player's registration is put back"
+                                 : L"stopped: " + why);
     ExitProcess(3);
 }
 
@@ -305,9 +326,9 @@ static const wchar_t* UnknownName(const Options& options)
 static int RunAll(const Options& options)
 {
     int passed = 0, failed = 0, skipped = 0;
-    if (options.only.empty() && machine.underWine) {
-        Say(L"note: under Wine, which has no registry virtualization, the manifest's effect "
-            L"cannot be told");
+    if (options.only.empty() && (machine.underWine || !machine.uac)) {
+        Say(std::wstring(L"note: ") + (machine.underWine ? L"under Wine" : L"without UAC") +
+            L", which has no registry virtualization, the manifest's effect cannot be told");
     } else if (options.only.empty()) {
         if (CheckVirtualization())
             ++passed;
@@ -324,8 +345,13 @@ static int RunAll(const Options& options)
             continue;
         }
         DWORD started = GetTickCount();
-        std::wstring failures = RunScenario(scenario);
-        RestoreRegistration();
+        std::wstring failures = RunScenario(scenario), why;
+        if (!RestoreRegistration(&why)) {
+            Say(L"FAIL " + std::wstring(scenario.name) + L": " + failures +
+                (failures.empty() ? L"" : L"; ") + L"the registration cannot be put back: " + why);
+            ++failed;
+            break;
+        }
         wchar_t seconds[32];
         wsprintfW(seconds, L" (%u.%u s)", (GetTickCount() - started) / 1000,
                   (GetTickCount() - started) / 100 % 10);
@@ -392,6 +418,13 @@ static int Run(int argc, wchar_t** argv)
         return 2;
     }
     DescribeMachine();
+    CurrentJob = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(CurrentJob, JobObjectExtendedLimitInformation, &limits,
+                            sizeof limits);
+    // From before the registration is saved until it is back.
+    SetConsoleCtrlHandler(OnStop, TRUE);
     std::wstring why;
     if (!IsFile(machine.launcher))
         why = L"no launcher at " + machine.launcher;
@@ -399,19 +432,19 @@ static int Run(int argc, wchar_t** argv)
         why = L"cannot install the stand-in player in " + machine.work;
     else if (!PrepareDiscPlace(&why) || !SaveRegistration(&why))
         why = why.empty() ? L"cannot prepare the disc" : why;
-    if (!why.empty()) {
+    int status = 2;
+    if (!why.empty())
         Say(L"cannot run: " + why);
+    else
+        status = options.benchRuns > 0 ? RunBench(options.benchRuns) : RunAll(options);
+    std::wstring unfinished;
+    bool putBack = FinishRegistration(&unfinished);
+    SetConsoleCtrlHandler(OnStop, FALSE);
+    ReleaseDiscPlace();
+    if (!putBack) {
+        Say(L"cannot end as it began: " + unfinished);
         return 2;
     }
-    CurrentJob = CreateJobObjectW(nullptr, nullptr);
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(CurrentJob, JobObjectExtendedLimitInformation, &limits,
-                            sizeof limits);
-    SetConsoleCtrlHandler(OnStop, TRUE);
-    int status = options.benchRuns > 0 ? RunBench(options.benchRuns) : RunAll(options);
-    FinishRegistration();
-    ReleaseDiscPlace();
     return status;
 }
 

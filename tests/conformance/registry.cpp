@@ -5,6 +5,11 @@
 // show that a run changed nothing.
 #include "conformance.h"
 
+#include <string.h>
+
+#include <algorithm>
+#include <tuple>
+
 static const wchar_t kVendorKey[] = L"Software\\Ervast";
 static const wchar_t kPlayerKey[] = L"Software\\Ervast\\Orvane";
 
@@ -39,7 +44,7 @@ static bool Writable(int place)
     return place == 0 || machine.mayWriteMachine;
 }
 
-// --- the saved registration -------------------------------------------------
+// --- the player's key as it is ------------------------------------------------
 
 // One value of a saved key tree, or the key itself (no name, type REG_NONE
 // and no data, kind 'k'), or the vendor key's existence (kind 'v').
@@ -52,41 +57,168 @@ struct SavedEntry {
     std::vector<BYTE> data;
 };
 
-static std::vector<SavedEntry> Saved;
+using Entries = std::vector<SavedEntry>;
+
+// The registration found at the start of the run: what every scenario and
+// the end of the run put back.
+static Entries Saved;
+
+static std::wstring PlaceName(int place)
+{
+    static const wchar_t* const kNames[] = {L"HKEY_CURRENT_USER",
+                                            L"HKEY_LOCAL_MACHINE (32-bit view)",
+                                            L"HKEY_LOCAL_MACHINE (64-bit view)"};
+    return kNames[place];
+}
+
+static std::wstring Error(LONG status)
+{
+    return L" (error " + std::to_wstring(status) + L")";
+}
+
+// Opens a key without following it should it be a registry link, which is
+// refused: deleting below a link would delete what it points to.
+static LONG OpenUnlinked(HKEY parent, const std::wstring& name, REGSAM access, REGSAM view,
+                         HKEY* key)
+{
+    LONG status = RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, access | view, key);
+    if (status != ERROR_SUCCESS)
+        return status;
+    DWORD type = REG_NONE, size = 0;
+    if (RegQueryValueExW(*key, L"SymbolicLinkValue", nullptr, &type, nullptr, &size) ==
+            ERROR_SUCCESS &&
+        type == REG_LINK) {
+        RegCloseKey(*key);
+        return ERROR_CANTOPEN;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Every value and subkey below `key`, with buffers as large as the key says
+// its longest name and data are. Any failure but the end of a list stops the
+// reading: a value left out would be lost when the key is put back.
+static bool ReadTree(int place, HKEY key, const std::wstring& below, Entries& out,
+                     std::wstring* why)
+{
+    DWORD subKeys = 0, longestSubKey = 0, values = 0, longestName = 0, longestData = 0;
+    LONG status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, &longestSubKey,
+                                   nullptr, &values, &longestName, &longestData, nullptr,
+                                   nullptr);
+    std::wstring where = PlaceName(place) + L"\\" + kPlayerKey + below;
+    if (status != ERROR_SUCCESS) {
+        *why = L"cannot read " + where + Error(status);
+        return false;
+    }
+    out.push_back({place, L'k', below, L"", REG_NONE, {}});
+    std::vector<wchar_t> name(longestName + 1);
+    std::vector<BYTE> data(longestData + 1);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD size = static_cast<DWORD>(data.size()), type = 0;
+        status = RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(),
+                               &size);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        if (status != ERROR_SUCCESS) {
+            *why = L"cannot read value " + std::to_wstring(i) + L" of " + where + Error(status);
+            return false;
+        }
+        out.push_back({place, L'=', below, std::wstring(name.data(), nameLength), type,
+                       std::vector<BYTE>(data.begin(), data.begin() + size)});
+    }
+    std::vector<wchar_t> child(longestSubKey + 1);
+    for (DWORD i = 0;; ++i) {
+        DWORD length = static_cast<DWORD>(child.size());
+        status = RegEnumKeyExW(key, i, child.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        std::wstring childName(child.data(), status == ERROR_SUCCESS ? length : 0);
+        HKEY opened = nullptr;
+        if (status == ERROR_SUCCESS)
+            status = OpenUnlinked(key, childName, KEY_READ, kPlaces[place].view, &opened);
+        if (status != ERROR_SUCCESS) {
+            *why = L"cannot read subkey " + std::to_wstring(i) + L" of " + where +
+                   (status == ERROR_CANTOPEN ? L": it is a registry link" : Error(status));
+            return false;
+        }
+        bool read = ReadTree(place, opened, below + L"\\" + childName, out, why);
+        RegCloseKey(opened);
+        if (!read)
+            return false;
+    }
+    return true;
+}
+
+// The player's key at one place, and whether the vendor key is there.
+static bool ReadPlace(int place, Entries& out, std::wstring* why)
+{
+    HKEY key;
+    LONG status = OpenUnlinked(kPlaces[place].root, kVendorKey, KEY_READ, kPlaces[place].view,
+                               &key);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return true;
+    if (status == ERROR_SUCCESS) {
+        out.push_back({place, L'v', L"", L"", REG_NONE, {}});
+        RegCloseKey(key);
+        status = OpenUnlinked(kPlaces[place].root, kPlayerKey, KEY_READ, kPlaces[place].view,
+                              &key);
+    }
+    if (status == ERROR_FILE_NOT_FOUND)
+        return true;
+    if (status != ERROR_SUCCESS) {
+        *why = L"cannot read " + PlaceName(place) + L"\\" + kPlayerKey +
+               (status == ERROR_CANTOPEN ? L": a registry link" : Error(status));
+        return false;
+    }
+    bool read = ReadTree(place, key, L"", out, why);
+    RegCloseKey(key);
+    return read;
+}
+
+static bool SameEntries(Entries a, Entries b)
+{
+    auto order = [](const SavedEntry& x, const SavedEntry& y) {
+        return std::tie(x.place, x.kind, x.key, x.name) < std::tie(y.place, y.kind, y.key, y.name);
+    };
+    std::sort(a.begin(), a.end(), order);
+    std::sort(b.begin(), b.end(), order);
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const SavedEntry& x, const SavedEntry& y) {
+                          return x.place == y.place && x.kind == y.kind && x.key == y.key &&
+                                 x.name == y.name && x.type == y.type && x.data == y.data;
+                      });
+}
+
+static Entries EntriesOf(const Entries& entries, int place, bool withVendor)
+{
+    Entries found;
+    for (const SavedEntry& entry : entries)
+        if (entry.place == place && (withVendor || entry.kind != L'v'))
+            found.push_back(entry);
+    return found;
+}
+
+// --- the saved copy ---------------------------------------------------------------
+// A file of the work folder, so that a run killed outright is mended by the
+// next: a magic number, the format's version, the entry count, the entries
+// (each field as its size, then its bytes) and a checksum of all before it.
+
+static constexpr DWORD kSavedMagic = 0x5247524F;  // "ORGR"
+static constexpr DWORD kSavedFormat = 2;
 
 static std::wstring SavePath()
 {
     return machine.work + L"saved-registration.bin";
 }
 
-static void SaveTree(int place, HKEY key, const std::wstring& below)
+static DWORD Checksum(const BYTE* bytes, size_t size)
 {
-    Saved.push_back({place, L'k', below, L"", REG_NONE, {}});
-    wchar_t name[16384];
-    static BYTE data[1 << 20];
-    for (DWORD i = 0;; ++i) {
-        DWORD nameLength = 16384, size = sizeof data, type = 0;
-        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) !=
-            ERROR_SUCCESS)
-            break;
-        Saved.push_back({place, L'=', below, name, type, std::vector<BYTE>(data, data + size)});
-    }
-    for (DWORD i = 0;; ++i) {
-        DWORD nameLength = 256;
-        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        HKEY child;
-        std::wstring childName = name;
-        if (RegOpenKeyExW(key, childName.c_str(), 0, KEY_READ | kPlaces[place].view, &child) ==
-            ERROR_SUCCESS) {
-            SaveTree(place, child, below + L"\\" + childName);
-            RegCloseKey(child);
-        }
-    }
+    DWORD hash = 2166136261u;  // FNV-1a
+    for (size_t i = 0; i < size; ++i)
+        hash = (hash ^ bytes[i]) * 16777619u;
+    return hash;
 }
 
-// The saved file: every field of every entry as its size, then its bytes.
 static void Put(std::vector<BYTE>& out, const void* bytes, size_t size)
 {
     DWORD length = static_cast<DWORD>(size);
@@ -96,75 +228,143 @@ static void Put(std::vector<BYTE>& out, const void* bytes, size_t size)
     out.insert(out.end(), p, p + size);
 }
 
-static bool WriteSavedFile(std::wstring* why)
+static void PutWord(std::vector<BYTE>& out, DWORD word)
+{
+    out.insert(out.end(), reinterpret_cast<BYTE*>(&word), reinterpret_cast<BYTE*>(&word) + 4);
+}
+
+static std::vector<BYTE> Encode(const Entries& entries)
 {
     std::vector<BYTE> out;
-    for (const SavedEntry& e : Saved) {
-        Put(out, &e.place, sizeof e.place);
-        Put(out, &e.kind, sizeof e.kind);
+    PutWord(out, kSavedMagic);
+    PutWord(out, kSavedFormat);
+    PutWord(out, static_cast<DWORD>(entries.size()));
+    for (const SavedEntry& e : entries) {
+        DWORD place = static_cast<DWORD>(e.place), kind = e.kind;
+        Put(out, &place, sizeof place);
+        Put(out, &kind, sizeof kind);
         Put(out, e.key.data(), e.key.size() * sizeof(wchar_t));
         Put(out, e.name.data(), e.name.size() * sizeof(wchar_t));
         Put(out, &e.type, sizeof e.type);
         Put(out, e.data.data(), e.data.size());
     }
-    HANDLE file = CreateFileW(SavePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    bool ok = file != INVALID_HANDLE_VALUE &&
-              WriteFile(file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr) &&
-              written == out.size() && FlushFileBuffers(file);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    if (!ok)
-        *why = L"cannot write " + SavePath();
-    return ok;
+    PutWord(out, Checksum(out.data(), out.size()));
+    return out;
 }
 
-// The next field's bytes; empty when the file ends early.
-static std::vector<BYTE> Take(const std::vector<BYTE>& in, size_t& at)
+// The next field's bytes; false when the file ends early.
+static bool Take(const std::vector<BYTE>& in, size_t end, size_t& at, std::vector<BYTE>* field)
 {
     DWORD length = 0;
-    if (at + sizeof length > in.size())
-        return {};
+    if (end - at < sizeof length)
+        return false;
     memcpy(&length, in.data() + at, sizeof length);
     at += sizeof length;
-    if (length > in.size() - at)
-        return {};
+    if (length > end - at)
+        return false;
+    field->assign(in.begin() + at, in.begin() + at + length);
     at += length;
-    return std::vector<BYTE>(in.begin() + (at - length), in.begin() + at);
+    return true;
 }
 
-static std::wstring TakeText(const std::vector<BYTE>& in, size_t& at)
+static bool TakeWord(const std::vector<BYTE>& in, size_t end, size_t& at, DWORD* word)
 {
-    std::vector<BYTE> bytes = Take(in, at);
+    std::vector<BYTE> bytes;
+    if (!Take(in, end, at, &bytes) || bytes.size() != sizeof *word)
+        return false;
+    memcpy(word, bytes.data(), sizeof *word);
+    return true;
+}
+
+static std::wstring AsText(const std::vector<BYTE>& bytes)
+{
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()),
                         bytes.size() / sizeof(wchar_t));
 }
 
-static bool ReadSavedFile()
+// The entries of a whole file; empty text when it is whole, else what is wrong.
+static std::wstring Decode(const std::vector<BYTE>& in, Entries& out)
 {
-    HANDLE file = CreateFileW(SavePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    DWORD header[3] = {}, sum = 0;
+    if (in.size() < sizeof header + sizeof sum)
+        return L"it holds " + std::to_wstring(in.size()) + L" bytes, too few for a saved copy";
+    memcpy(header, in.data(), sizeof header);
+    memcpy(&sum, in.data() + in.size() - sizeof sum, sizeof sum);
+    if (header[0] != kSavedMagic || header[1] != kSavedFormat)
+        return L"it is not a saved copy of this program's format " + std::to_wstring(kSavedFormat);
+    if (sum != Checksum(in.data(), in.size() - sizeof sum))
+        return L"its checksum does not match: it is cut short or damaged";
+    size_t at = sizeof header, end = in.size() - sizeof sum;
+    for (DWORD i = 0; i < header[2]; ++i) {
+        SavedEntry entry{};
+        DWORD place = 0, kind = 0;
+        std::vector<BYTE> key, name;
+        if (!TakeWord(in, end, at, &place) || !TakeWord(in, end, at, &kind) ||
+            !Take(in, end, at, &key) || !Take(in, end, at, &name) ||
+            !TakeWord(in, end, at, &entry.type) || !Take(in, end, at, &entry.data) || place > 2 ||
+            (kind != L'k' && kind != L'=' && kind != L'v'))
+            return L"entry " + std::to_wstring(i) + L" of " + std::to_wstring(header[2]) +
+                   L" is damaged";
+        entry.place = static_cast<int>(place);
+        entry.kind = static_cast<wchar_t>(kind);
+        entry.key = AsText(key);
+        entry.name = AsText(name);
+        out.push_back(entry);
+    }
+    if (at != end)
+        return L"it holds more than its " + std::to_wstring(header[2]) + L" entries";
+    return L"";
+}
+
+static bool ReadWholeFile(const std::wstring& path, std::vector<BYTE>& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
+    LARGE_INTEGER size = {};
     DWORD read = 0;
-    std::vector<BYTE> in(GetFileSize(file, nullptr));
-    ReadFile(file, in.data(), static_cast<DWORD>(in.size()), &read, nullptr);
+    bool whole = GetFileSizeEx(file, &size) && size.QuadPart < 0x40000000;
+    if (whole) {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        whole = ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+                read == bytes.size();
+    }
     CloseHandle(file);
-    in.resize(read);
-    Saved.clear();
-    for (size_t at = 0; at < in.size();) {
-        std::vector<BYTE> place = Take(in, at), kind = Take(in, at);
-        std::wstring key = TakeText(in, at), name = TakeText(in, at);
-        std::vector<BYTE> type = Take(in, at), data = Take(in, at);
-        if (place.size() != sizeof(int) || kind.size() != sizeof(wchar_t) ||
-            type.size() != sizeof(DWORD))
-            break;
-        SavedEntry entry{0, 0, key, name, 0, data};
-        memcpy(&entry.place, place.data(), sizeof entry.place);
-        memcpy(&entry.kind, kind.data(), sizeof entry.kind);
-        memcpy(&entry.type, type.data(), sizeof entry.type);
-        Saved.push_back(entry);
+    return whole;
+}
+
+static bool WriteAndFlush(const std::wstring& path, const std::vector<BYTE>& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool done = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                          nullptr) &&
+                written == bytes.size() && FlushFileBuffers(file);
+    CloseHandle(file);
+    return done;
+}
+
+// Written under another name, flushed, moved into place and read back: the
+// copy is trusted only once it reads back whole and equal.
+static bool WriteSavedFile(std::wstring* why)
+{
+    std::vector<BYTE> bytes = Encode(Saved), back;
+    std::wstring fresh = SavePath() + L".new";
+    Entries decoded;
+    if (!WriteAndFlush(fresh, bytes) ||
+        !MoveFileExW(fresh.c_str(), SavePath().c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+        !ReadWholeFile(SavePath(), back) || back != bytes || !Decode(back, decoded).empty() ||
+        !SameEntries(decoded, Saved)) {
+        *why = L"cannot save the player's registration in " + SavePath() + Error(GetLastError());
+        // Nothing was changed yet: no copy is needed, and a bad one must not stay.
+        DeleteFileW(fresh.c_str());
+        DeleteFileW(SavePath().c_str());
+        return false;
     }
     return true;
 }
@@ -203,20 +403,24 @@ static LONG DeleteKey(HKEY parent, const wchar_t* name, REGSAM view)
                                   : RegDeleteKeyW(parent, name);
 }
 
-// A key with everything below it, as RegDeleteTreeW (Vista on) does.
+// A key with everything below it, as RegDeleteTreeW (Vista on) does; a
+// registry link below it stops the deletion there, its target untouched.
 static bool DeleteTree(HKEY parent, const wchar_t* name, REGSAM view)
 {
     HKEY key;
-    if (RegOpenKeyExW(parent, name, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (OpenUnlinked(parent, name, KEY_READ, view, &key) != ERROR_SUCCESS)
         return false;
     wchar_t child[256];
     DWORD length = 256;
-    while (RegEnumKeyExW(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr) ==
-               ERROR_SUCCESS &&
-           DeleteTree(key, child, view))
+    bool emptied = true;
+    while (emptied &&
+           RegEnumKeyExW(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr) ==
+               ERROR_SUCCESS) {
+        emptied = DeleteTree(key, child, view);
         length = 256;
+    }
     RegCloseKey(key);
-    return DeleteKey(parent, name, view) == ERROR_SUCCESS;
+    return emptied && DeleteKey(parent, name, view) == ERROR_SUCCESS;
 }
 
 static void ForgetWineSearchOrder()
@@ -234,8 +438,8 @@ static void ForgetWineSearchOrder()
 static void RemovePlayerKey(int place, bool vendorToo)
 {
     HKEY vendor;
-    if (RegOpenKeyExW(kPlaces[place].root, kVendorKey, 0, KEY_ALL_ACCESS | kPlaces[place].view,
-                      &vendor) != ERROR_SUCCESS)
+    if (OpenUnlinked(kPlaces[place].root, kVendorKey, KEY_ALL_ACCESS, kPlaces[place].view,
+                     &vendor) != ERROR_SUCCESS)
         return;
     DeleteTree(vendor, L"Orvane", kPlaces[place].view);
     DWORD subKeys = 1, values = 1;
@@ -256,72 +460,160 @@ static HKEY CreateKey(int place, const std::wstring& path)
     return key;
 }
 
-bool SaveRegistration(std::wstring* why)
+// One place's saved key tree written over what is there.
+static void WritePlace(int place, const Entries& entries)
 {
-    if (ReadSavedFile()) {
-        Say(L"note: a run before this one did not end; its saved registration is put back");
-        FinishRegistration();
-    }
-    Saved.clear();
-    for (int place = 0; place < 3; ++place) {
-        HKEY key;
-        if (RegOpenKeyExW(kPlaces[place].root, kVendorKey, 0, KEY_READ | kPlaces[place].view,
-                          &key) == ERROR_SUCCESS) {
-            Saved.push_back({place, L'v', L"", L"", REG_NONE, {}});
-            RegCloseKey(key);
-        }
-        if (RegOpenKeyExW(kPlaces[place].root, kPlayerKey, 0, KEY_READ | kPlaces[place].view,
-                          &key) != ERROR_SUCCESS)
+    RemovePlayerKey(place, false);
+    for (const SavedEntry& entry : entries) {
+        HKEY key = CreateKey(place, kPlayerKey + entry.key);
+        if (key == nullptr)
             continue;
-        SaveTree(place, key, L"");
+        if (entry.kind == L'=')
+            RegSetValueExW(key, entry.name.c_str(), 0, entry.type, entry.data.data(),
+                           static_cast<DWORD>(entry.data.size()));
         RegCloseKey(key);
-        if (place > 0)
-            machine.machineRegistered = true;
     }
-    if (!WriteSavedFile(why))
+}
+
+static bool HadVendorKey(const Entries& saved, int place)
+{
+    for (const SavedEntry& entry : saved)
+        if (entry.place == place && entry.kind == L'v')
+            return true;
+    return false;
+}
+
+// Puts the saved key trees back where the registry differs from them and
+// reads each place back: true when every place holds what was saved. A place
+// this run may not write is only compared. During the run the vendor key
+// stays, so that creating or removing it between scenarios never shows as a
+// change outside it; `asBefore` removes it again where there was none.
+static bool PutBack(const Entries& saved, bool asBefore, std::wstring* why)
+{
+    bool whole = true;
+    for (int place = 0; place < 3; ++place) {
+        Entries wanted = EntriesOf(saved, place, false), found;
+        if (!ReadPlace(place, found, why)) {
+            whole = false;
+            continue;
+        }
+        bool same = SameEntries(EntriesOf(found, place, false), wanted);
+        if (!same && !Writable(place)) {
+            *why = L"the player's key under " + PlaceName(place) +
+                   L" is not the saved one, and only an administrator may put it back: run "
+                   L"this program once more as administrator";
+            whole = false;
+            continue;
+        }
+        if (!Writable(place))
+            continue;
+        if (!same) {
+            WritePlace(place, wanted);
+            found.clear();
+            if (!ReadPlace(place, found, why) ||
+                !SameEntries(EntriesOf(found, place, false), wanted)) {
+                *why = L"the player's key under " + PlaceName(place) +
+                       L" does not read back as saved";
+                whole = false;
+                continue;
+            }
+        }
+        if (!asBefore)
+            RegCloseKey(CreateKey(place, kVendorKey));
+        else if (!HadVendorKey(saved, place))
+            RemovePlayerKey(place, true);
+    }
+    return whole;
+}
+
+// Registry changes of the main thread and of the Ctrl+C handler, one at a time.
+static CRITICAL_SECTION* ChangeLock()
+{
+    static CRITICAL_SECTION section;
+    static bool ready = (InitializeCriticalSection(&section), true);
+    (void)ready;
+    return &section;
+}
+
+class Changing {
+public:
+    Changing() { EnterCriticalSection(ChangeLock()); }
+    ~Changing() { LeaveCriticalSection(ChangeLock()); }
+    Changing(const Changing&) = delete;
+    Changing& operator=(const Changing&) = delete;
+};
+
+static bool Held;  // Saved is the registration to put back
+
+void StopRegistryChanges()
+{
+    EnterCriticalSection(ChangeLock());
+}
+
+// A saved copy that a run which did not end left behind: put back first, and
+// kept unless every place reads back as it records.
+static bool PutBackEarlierRun(std::wstring* why)
+{
+    std::vector<BYTE> bytes;
+    Entries earlier;
+    std::wstring wrong = ReadWholeFile(SavePath(), bytes) ? Decode(bytes, earlier)
+                                                          : L"it cannot be read";
+    if (!wrong.empty()) {
+        *why = L"the saved registration " + SavePath() + L" that an earlier run left does not "
+               L"read back whole (" + wrong + L"); nothing was changed and the file is kept: "
+               L"remove it once the player's registration is as it should be";
         return false;
-    RestoreRegistration();
+    }
+    Say(L"note: a run before this one did not end; its saved registration is put back");
+    if (!PutBack(earlier, true, why)) {
+        *why = L"the saved registration is kept in " + SavePath() + L": " + *why;
+        return false;
+    }
+    DeleteFileW(SavePath().c_str());
     return true;
 }
 
-// Puts the saved registration back; the vendor key stays, so that creating or
-// removing it between scenarios never shows as a change outside it.
-void RestoreRegistration()
+bool SaveRegistration(std::wstring* why)
 {
-    if (machine.underWine)
-        ForgetWineSearchOrder();
+    Changing changing;
+    if (GetFileAttributesW(SavePath().c_str()) != INVALID_FILE_ATTRIBUTES &&
+        !PutBackEarlierRun(why))
+        return false;
+    Saved.clear();
     for (int place = 0; place < 3; ++place) {
-        if (!Writable(place))
-            continue;
-        RemovePlayerKey(place, false);
-        RegCloseKey(CreateKey(place, kVendorKey));
-        for (const SavedEntry& entry : Saved) {
-            if (entry.place != place || entry.kind == L'v')
-                continue;
-            HKEY key = CreateKey(place, kPlayerKey + entry.key);
-            if (key == nullptr)
-                continue;
-            if (entry.kind == L'=')
-                RegSetValueExW(key, entry.name.c_str(), 0, entry.type, entry.data.data(),
-                               static_cast<DWORD>(entry.data.size()));
-            RegCloseKey(key);
-        }
+        if (!ReadPlace(place, Saved, why))
+            return false;
     }
+    for (const SavedEntry& entry : Saved)
+        machine.machineRegistered = machine.machineRegistered || (entry.place > 0 && entry.kind == L'k');
+    if (!WriteSavedFile(why))
+        return false;
+    Held = true;
+    return RestoreRegistration(why);
 }
 
-// The registry as it was before the run: the vendor key too, where there was
-// none, and the saved copy no longer needed.
-void FinishRegistration()
+bool RestoreRegistration(std::wstring* why)
 {
-    RestoreRegistration();
-    for (int place = 0; place < 3; ++place) {
-        bool vendorExisted = false;
-        for (const SavedEntry& entry : Saved)
-            vendorExisted = vendorExisted || (entry.place == place && entry.kind == L'v');
-        if (Writable(place) && !vendorExisted)
-            RemovePlayerKey(place, true);
+    Changing changing;
+    if (machine.underWine)
+        ForgetWineSearchOrder();
+    return PutBack(Saved, false, why);
+}
+
+bool FinishRegistration(std::wstring* why)
+{
+    Changing changing;
+    if (!Held)
+        return true;
+    Held = false;
+    if (machine.underWine)
+        ForgetWineSearchOrder();
+    if (!PutBack(Saved, true, why)) {
+        *why = L"the saved registration is kept in " + SavePath() + L": " + *why;
+        return false;
     }
     DeleteFileW(SavePath().c_str());
+    return true;
 }
 
 // --- a scenario's registration ------------------------------------------------
@@ -334,6 +626,7 @@ static void SetDword(HKEY key, const wchar_t* name, int value)
 
 bool WriteScenarioRegistry(const Scenario& scenario, std::wstring* why)
 {
+    Changing changing;
     for (int place = 0; place < 3; ++place) {
         if (Writable(place))
             RemovePlayerKey(place, false);

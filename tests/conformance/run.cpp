@@ -23,6 +23,7 @@ struct Box {
 
 struct Run {
     DWORD processId;
+    bool ended;  // the launcher ran to an end of its own
     std::vector<Box> boxes;
     std::wstring failures;
 };
@@ -129,7 +130,16 @@ static bool StartLauncher(const Scenario& scenario, PROCESS_INFORMATION* process
                       L")");
         return false;
     }
-    AssignProcessToJobObject(CurrentJob, process->hProcess);
+    // Without the job, a launcher that hangs, or what it started, could not be
+    // ended (before Windows 8 a process in a job of its own cannot join ours).
+    if (!AssignProcessToJobObject(CurrentJob, process->hProcess)) {
+        Fail(run, L"cannot put the launcher in this program's job (error " +
+                      std::to_wstring(GetLastError()) + L"): not started");
+        TerminateProcess(process->hProcess, 1);
+        CloseHandle(process->hThread);
+        CloseHandle(process->hProcess);
+        return false;
+    }
     ResumeThread(process->hThread);
     run.processId = process->dwProcessId;
     return true;
@@ -151,12 +161,14 @@ static DWORD RunLauncher(const Scenario& scenario, Run& run)
         return 0;
     DWORD started = GetTickCount();
     DWORD limit = scenario.personPresses != nullptr ? kPersonMillis : kScenarioMillis;
+    run.ended = true;
     while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
         AnswerBoxes(run, scenario);
         if (GetTickCount() - started > limit) {
             Fail(run, L"hung: no end after " + std::to_wstring(limit / 1000) +
                           L" s; windows on screen:" + VisibleWindows());
             TerminateJobObject(CurrentJob, 1);
+            run.ended = false;
             break;
         }
     }
@@ -341,7 +353,9 @@ std::wstring RunScenario(const Scenario& given)
     if (registry.empty())
         registry = SnapshotRegistry();
     DWORD code = RunLauncher(scenario, run);
-    if (!run.failures.empty()) {
+    // A launcher that did not start or did not end has no outcome to check; a
+    // box drawn otherwise than expected is one finding among the rest.
+    if (!run.ended) {
         registry.clear();
         return run.failures;
     }

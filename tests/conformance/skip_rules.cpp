@@ -10,6 +10,8 @@ static const wchar_t* ElevationPromptSkip(const Offers& offers)
 {
     if (offers.underWine)
         return L"Wine shows no elevation prompt";
+    if (!offers.uac)
+        return L"this Windows has no UAC, so no elevation prompt";
     if (offers.elevated)
         return L"this run is elevated, so no elevation prompt appears: run as a standard user";
     if (!offers.interactive)
@@ -20,17 +22,21 @@ static const wchar_t* ElevationPromptSkip(const Offers& offers)
 const wchar_t* SkipReason(const Needs& needs, const Offers& offers)
 {
     if (offers.machineRegistered && !MayWriteMachine(offers))
-        return L"a player is registered for the machine, which only an administrator may set "
-               L"aside: run as administrator";
+        return offers.uac ? L"a player is registered for the machine, which only an "
+                            L"administrator may set aside: run as administrator"
+                          : L"a player is registered for the machine, which only an "
+                            L"administrator may set aside: run from an administrator's account";
     if (needs.machineKey && !MayWriteMachine(offers))
-        return L"writes HKEY_LOCAL_MACHINE: run as administrator";
+        return offers.uac ? L"writes HKEY_LOCAL_MACHINE: run as administrator"
+                          : L"writes HKEY_LOCAL_MACHINE: run from an administrator's account";
     if (needs.noDisplay && !offers.noDisplay)
         return L"needs a session without a display (--no-display)";
     if (needs.prompts && offers.noDisplay)
         return L"shows a box, and this run has no display";
     if (needs.launcher32 && (offers.launcher64 || !offers.windows64))
         return L"needs a 32-bit launcher on 64-bit Windows";
-    if (needs.elevationAnswered && !MayWriteMachine(offers))
+    // Without UAC such an installer simply runs with the user's rights.
+    if (needs.elevationAnswered && offers.uac && !MayWriteMachine(offers))
         return L"the installer asks for administrator rights: Windows' elevation prompt needs "
                L"a person (--interactive)";
     const wchar_t* prompt = needs.person ? ElevationPromptSkip(offers) : nullptr;

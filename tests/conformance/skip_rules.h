@@ -16,7 +16,8 @@ struct Needs {
 
 struct Offers {
     bool machineRegistered = false;  // a real player registered for the machine
-    bool elevated = false;
+    bool uac = true;                 // Vista on; XP has no elevation and no prompt for it
+    bool elevated = false;           // without UAC: an administrator
     bool underWine = false;
     bool noDisplay = false;
     bool launcher64 = false;
