@@ -1,7 +1,8 @@
 """The programs the launcher is measured against, built for the benchmark
 (bench/run) and for the conformance bundle's --bench: a program with the
 launcher's resources that only starts the player (or only exits), and the
-same launcher as an NSIS script."""
+same launcher as an NSIS script; and the one writer of docs/BENCHMARKS.md,
+whose sections belong to one benchmark script each."""
 import shutil
 import subprocess
 from pathlib import Path
@@ -40,3 +41,21 @@ def build_nsis():
     run(['makensis', '-V1', '-DOUTFILE=%s' % target, str(ROOT / 'bench' / 'launcher.nsi')],
         stdout=subprocess.DEVNULL)
     return target
+
+
+BENCHMARKS = ROOT / 'docs' / 'BENCHMARKS.md'
+
+
+def write_section(heading, body):
+    """Rewrites the section `## heading` of docs/BENCHMARKS.md, keeping the
+    others in their order (a new one goes last)."""
+    text = BENCHMARKS.read_text() if BENCHMARKS.exists() else '# Benchmarks\n'
+    parts = text.split('\n## ')
+    section = '%s\n\n%s\n' % (heading, body.strip('\n'))
+    for i, part in enumerate(parts[1:], 1):
+        if part.split('\n', 1)[0] == heading:
+            parts[i] = section
+            break
+    else:
+        parts.append(section)
+    BENCHMARKS.write_text('\n## '.join(part.rstrip('\n') + '\n' for part in parts))

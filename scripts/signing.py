@@ -25,7 +25,8 @@ def read_password(password_file):
     """The first line of the file, or ORVANE_SIGN_PASSWORD."""
     if password_file is not None:
         try:
-            text = Path(password_file).read_text(encoding='utf-8')
+            # A byte-order mark that an editor put first is not the password's.
+            text = Path(password_file).read_text(encoding='utf-8-sig')
         except (OSError, UnicodeDecodeError):
             raise SigningError('password file %s cannot be read' % password_file)
         return text.splitlines()[0] if text else ''
@@ -115,8 +116,17 @@ def check_only_signature_added(unsigned, signed):
         raise SigningError('signing changed more than the checksum and the certificate table')
 
 
+def is_signed(data):
+    """Whether the file carries a certificate table already."""
+    pe = load(data)
+    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY_DIRECTORY]
+    return security.VirtualAddress != 0 and security.Size != 0
+
+
 def sign_launcher(launcher, pfx, password_file, timestamp):
     """The signed copy's bytes, or SigningError with a one-line reason."""
+    if is_signed(launcher):
+        raise SigningError('the launcher is signed already: give the unsigned build')
     password = read_password(password_file)
     try:
         Path(pfx).read_bytes()
