@@ -24,7 +24,9 @@ def build_small(source, name, arch):
     triplet, entry = TRIPLETS[arch]
     OUT.mkdir(parents=True, exist_ok=True)
     icon = OUT / ('%s-icon.o' % triplet)
-    if not icon.exists():
+    sources = [ROOT / 'resources' / name for name in ('launcher.rc', 'launcher.manifest',
+                                                       'launcher.ico')]
+    if not icon.exists() or any(s.stat().st_mtime > icon.stat().st_mtime for s in sources):
         run(['%s-windres' % triplet, str(ROOT / 'resources' / 'launcher.rc'), '-o', str(icon)],
             cwd=ROOT / 'resources')
     target = OUT / name

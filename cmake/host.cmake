@@ -37,11 +37,13 @@ gtest_discover_tests(launcher_tests
 # (win32: the shipped PE32; win64: the PE32+) has its own prefix, display and
 # wineserver, so the two run side by side; within a tier the scenarios run
 # one after the other. win32ja (the PE32 under code page 932: the scenarios
-# that depend on the code page) runs in win32's prefix, in turn with it. They need the build trees and
+# that depend on the code page) runs in win32's prefix, in turn with it, and
+# so do win32fallback and win64fallback (each build on the system folder's
+# route for the registry and version functions) in their build's. They need the build trees and
 # build/conformance (scripts/build makes them).
 set(E2E ${CMAKE_SOURCE_DIR}/tests/e2e/e2e.py)
-foreach(tier win32 win64 win32ja)
-  string(REGEX REPLACE "ja$" "" arch ${tier})
+foreach(tier win32 win64 win32ja win32fallback win64fallback)
+  string(REGEX REPLACE "(ja|fallback)$" "" arch ${tier})
   if(NOT EXISTS ${CMAKE_SOURCE_DIR}/build/${arch}/OrvaneCD.exe)
     message(STATUS "No build/${arch}: its file check and Wine runs are skipped (run scripts/build)")
     continue()

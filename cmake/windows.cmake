@@ -67,23 +67,11 @@ set(RESOURCE_FILES resources/launcher.manifest resources/launcher.ico
 list(TRANSFORM RESOURCE_FILES PREPEND ${CMAKE_SOURCE_DIR}/)
 set_source_files_properties(resources/launcher.rc PROPERTIES OBJECT_DEPENDS "${RESOURCE_FILES}")
 
-add_launcher(OrvaneCD PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
+add_launcher(OrvaneCD PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32)
 
-# Benchmark variants, never shipped (target bench_variants): the launcher
-# without the registry calls (so without ADVAPI32) or without the VERSION
-# load, each answering as the common path's machine does.
+# Benchmark variants, never shipped (target bench_variants): the launcher with
+# its earlier manifest and the one on the system folder's route (below).
 add_custom_target(bench_variants)
-foreach(variant registry version)
-  set(platform ${PLATFORM_SOURCES})
-  list(REMOVE_ITEM platform platform/win32_${variant}.cpp)
-  set(libraries kernel32)
-  if(NOT variant STREQUAL registry)
-    list(APPEND libraries advapi32)
-  endif()
-  add_launcher(bench_without_${variant} OPTIONS EXCLUDE_FROM_ALL
-      PLATFORM ${platform} bench/without_${variant}.cpp LIBRARIES ${libraries})
-  add_dependencies(bench_variants bench_without_${variant})
-endforeach()
 
 # Stand-in programs for the end-to-end runs under Wine; built only on request
 # (target e2e_fixtures), never shipped.
@@ -124,17 +112,19 @@ target_link_libraries(e2e_control PRIVATE version)
 # unheld_controls, asking for a Common Controls version that no side-by-side
 # store holds, the control for private copies planted beside it;
 # earlier_manifest (asInvoker and Windows 10 only, no Common Controls, no DPI),
-# what the larger manifest costs on the common path.
+# what the larger manifest costs on the common path; system_folder_routes,
+# the registry and version functions always from ADVAPI32 and VERSION of the
+# system folder, as on the Windows whose KERNEL32 and KERNELBASE lack them.
 foreach(variant "without_manifest;WITHOUT_MANIFEST" "unheld_controls;UNHELD_COMMON_CONTROLS"
-                "earlier_manifest;EARLIER_MANIFEST")
+                "earlier_manifest;EARLIER_MANIFEST" "system_folder_routes;SYSTEM_FOLDER_ROUTES")
   list(GET variant 0 suffix)
   list(GET variant 1 definition)
   add_launcher(e2e_launcher_${suffix} OPTIONS EXCLUDE_FROM_ALL
-      PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32 advapi32)
+      PLATFORM ${PLATFORM_SOURCES} LIBRARIES kernel32)
   target_compile_definitions(e2e_launcher_${suffix} PRIVATE ${definition})
   add_dependencies(e2e_fixtures e2e_launcher_${suffix})
 endforeach()
-add_dependencies(bench_variants e2e_launcher_earlier_manifest)
+add_dependencies(bench_variants e2e_launcher_earlier_manifest e2e_launcher_system_folder_routes)
 
 add_library(e2e_planted SHARED EXCLUDE_FROM_ALL ${E2E_DIR}/fixture_planted_dll.cpp)
 set_target_properties(e2e_planted PROPERTIES PREFIX "" OUTPUT_NAME e2e_planted)

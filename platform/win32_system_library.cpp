@@ -27,16 +27,37 @@ HMODULE LoadSystemLibrary(const char* fileName)
     return LoadLibraryA(path);
 }
 
+// Every wanted function from `module`; false when it lacks one.
+static bool FindAll(HMODULE module, const SystemFunctions& wanted, FoundFunctions& found)
+{
+    bool complete = module != nullptr;
+    for (int i = 0; complete && i < wanted.count; ++i) {
+        found.functions[i] = GetProcAddress(module, wanted.names[i]);
+        complete = found.functions[i] != nullptr;
+    }
+    return complete;
+}
+
+#if defined(SYSTEM_FOLDER_ROUTES)
+// A build for the tests only: the route of the systems whose loaded DLLs
+// lack the functions, taken on any Windows.
+static HMODULE FindLoaded(const char*)
+{
+    return nullptr;
+}
+#else
+static HMODULE FindLoaded(const char* fileName)
+{
+    return fileName == nullptr ? nullptr : GetModuleHandleA(fileName);
+}
+#endif
+
 bool LoadSystemFunctions(const SystemFunctions& wanted, FoundFunctions& found)
 {
     if (!found.tried) {
         found.tried = true;
-        HMODULE module = LoadSystemLibrary(wanted.fileName);
-        found.complete = module != nullptr;
-        for (int i = 0; found.complete && i < wanted.count; ++i) {
-            found.functions[i] = GetProcAddress(module, wanted.names[i]);
-            found.complete = found.functions[i] != nullptr;
-        }
+        found.complete = FindAll(FindLoaded(wanted.loadedFirst), wanted, found) ||
+                         FindAll(LoadSystemLibrary(wanted.fileName), wanted, found);
     }
     return found.complete;
 }

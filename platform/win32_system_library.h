@@ -22,10 +22,13 @@ Function FindFunction(HMODULE module, const char* name)
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// Functions of a DLL in the system folder that a wrapper file needs together,
-// by name, and what was found of them: looked up once, on first use, all of
-// them or none.
+// Functions that a wrapper file needs together, by name, and what was found
+// of them: looked up once, on first use, all of them or none, and all from one
+// DLL. Where `loadedFirst` names a DLL already in the process that has them
+// all, they come from there (it is never loaded: a load by name could search
+// the launcher's folder); otherwise from `fileName` in the system folder.
 struct SystemFunctions {
+    const char* loadedFirst;  // nullptr: none
     const char* fileName;
     const char* const* names;
     int count;  // at most kMostSystemFunctions

@@ -30,7 +30,8 @@ static const char* const kUser32Names[kUser32FunctionCount] = {
     "DispatchMessageA", "GetForegroundWindow",       "AllowSetForegroundWindow",
 };
 
-static const SystemFunctions kUser32 = {"user32.dll", kUser32Names, kUser32FunctionCount};
+static const SystemFunctions kUser32 = {nullptr, "user32.dll", kUser32Names,
+                                        kUser32FunctionCount};
 static FoundFunctions User32;
 
 template <typename Function>

@@ -1,5 +1,9 @@
-// VERSION is not a known DLL: imported statically, a version.dll lying beside
-// the launcher would be loaded in its place. It is taken from the system folder.
+// The version functions. KERNELBASE has all three from Windows 10 on, and is
+// then loaded in every process: they are taken from there. Elsewhere they
+// come from VERSION, which is not a known DLL (imported statically, a
+// version.dll lying beside the launcher would be loaded in its place), from
+// the system folder. All three come from one DLL, so that a block copied by
+// one DLL's GetFileVersionInfoA is read by the same DLL's VerQueryValueA.
 #include <windows.h>
 
 #include "platform/platform.h"
@@ -16,7 +20,7 @@ enum VersionFunction { kGetSize, kGetInfo, kQueryValue, kVersionFunctionCount };
 
 static const char* const kVersionNames[kVersionFunctionCount] = {
     "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA"};
-static const SystemFunctions kVersion = {"version.dll", kVersionNames,
+static const SystemFunctions kVersion = {"kernelbase.dll", "version.dll", kVersionNames,
                                          kVersionFunctionCount};
 static FoundFunctions Version;
 

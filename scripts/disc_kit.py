@@ -391,7 +391,9 @@ def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTIO
         make_parents(output.parent, made)
         with signals_held():
             try:
-                work = Path(tempfile.mkdtemp(prefix='.' + output.name + '.', dir=output.parent))
+                # Absolute: a path that begins with '-' would be an option to xorriso.
+                work = Path(tempfile.mkdtemp(prefix='.' + output.name + '.',
+                                             dir=os.path.abspath(output.parent)))
             except OSError as error:
                 raise Refused('cannot write in %s: %s' % (output.parent, error.strerror))
             made.add(work, 'tree')

@@ -228,7 +228,9 @@ static bool LayOutFiles(const std::wstring& disc, std::wstring* why)
     if (disc == L"bench")
         return Copy(bundle + L"launcher-nsis.exe", L"nsis.exe", why) &&
                Copy(arch + L"start-only.exe", L"start-only.exe", why) &&
-               Copy(arch + L"e2e_launcher_earlier_manifest.exe", L"earlier-manifest.exe", why);
+               Copy(arch + L"e2e_launcher_earlier_manifest.exe", L"earlier-manifest.exe", why) &&
+               Copy(arch + L"e2e_launcher_system_folder_routes.exe", L"system-folder-routes.exe",
+                    why);
     // The launcher asks for the Common Controls 6.0.0.0, which every store
     // holds; its control for 6.1.0.0, which none does.
     if (disc == L"sxs")

@@ -12,9 +12,12 @@ prefix's drive C: changed.
   e2e.py screenshots               save both prompts as PNG files under docs/
   e2e.py teardown TIER             end every process the tier started
 
-TIER is win32 (the shipped PE32), win64 (the PE32+) or win32ja (the PE32
+TIER is win32 (the shipped PE32), win64 (the PE32+), win32ja (the PE32
 under a Japanese locale, so code page 932: the scenarios whose outcome depends
-on the code page; in win32's prefix, set up and torn down with it). The packages come from `scripts/setup test`;
+on the code page; in win32's prefix, set up and torn down with it), or
+win32fallback and win64fallback (each build with the registry and version
+functions always from ADVAPI32 and VERSION of the system folder, the route of
+the Windows whose KERNEL32 and KERNELBASE lack them; in their build's prefix). The packages come from `scripts/setup test`;
 build/conformance from `scripts/build`.
 """
 import re
@@ -27,7 +30,9 @@ from machine import ROOT, WINE32, Tier
 
 TABLE = ROOT / 'tests' / 'conformance' / 'scenarios.cpp'
 BUNDLE = ROOT / 'build' / 'conformance'
-LAUNCHERS = {'win32': 'OrvaneCD.exe', 'win64': 'x64\\OrvaneCD.exe', 'win32ja': 'OrvaneCD.exe'}
+FALLBACK = 'e2e_launcher_system_folder_routes.exe'
+LAUNCHERS = {'win32': 'OrvaneCD.exe', 'win64': 'x64\\OrvaneCD.exe', 'win32ja': 'OrvaneCD.exe',
+             'win32fallback': FALLBACK, 'win64fallback': 'x64\\' + FALLBACK}
 # Runs that need a session without a display: Linux alone can give one.
 WITHOUT_DISPLAY = ('no_display_box_counts_as_yes',)
 SKIPPED = 77

@@ -15,10 +15,13 @@ WINE64 = '/usr/lib/wine/wine64'
 WINE32 = '/usr/lib/wine/wine'
 WINESERVER = '/usr/lib/wine/wineserver'
 # tier: build, display, locale (Wine's ANSI code page follows the locale:
-# 1252 under C.UTF-8, 932 under ja_JP.UTF-8). win32ja shares the prefix,
-# display and wineserver of win32, one after the other.
+# 1252 under C.UTF-8, 932 under ja_JP.UTF-8). win32ja and the fallback tiers
+# share the prefix, display and wineserver of their build's tier, one after
+# the other.
 TIERS = {'win32': ('win32', ':97', 'C.UTF-8'), 'win64': ('win64', ':98', 'C.UTF-8'),
-         'win32ja': ('win32', ':97', 'ja_JP.UTF-8')}
+         'win32ja': ('win32', ':97', 'ja_JP.UTF-8'),
+         'win32fallback': ('win32', ':97', 'C.UTF-8'),
+         'win64fallback': ('win64', ':98', 'C.UTF-8')}
 LAUNCHER = 'OrvaneCD.exe'
 def windows_path(path):
     return 'Z:' + str(path).replace('/', '\\')
@@ -170,16 +173,21 @@ class Tier:
     def start_runner(self, command, result, record=None, installer='', desktop=None):
         """The launcher (or another program) started by the Windows-side runner
         in the disc's root, in Unicode; it writes the full exit code and the
-        microseconds to `result`. With `desktop` (a name), inside a Wine
-        virtual desktop of that name, which draws the windows' frames."""
-        shutil.copy(self.build / 'e2e_runner.exe', self.dir / 'runner.exe')
+        microseconds to `result`, and what Wine prints to runner.log. With
+        `desktop` (a name), inside a Wine virtual desktop of that name, which
+        draws the windows' frames."""
+        # Copied once: rewriting the program in place at every start would
+        # change a file Wine may still hold for the runner that just ended.
+        runner, built = self.dir / 'runner.exe', self.build / 'e2e_runner.exe'
+        if not runner.exists() or runner.read_bytes() != built.read_bytes():
+            shutil.copy(built, runner)
         env = self.env(True, {'ORVANE_E2E_COMMAND': command, 'ORVANE_E2E_FOLDER': 'E:\\',
                               'ORVANE_E2E_RECORD': windows_path(record) if record else '',
                               'ORVANE_E2E_INSTALLER': installer})
         inside = ['explorer', '/desktop=%s,640x480' % desktop] if desktop else []
-        return subprocess.Popen([WINE64] + inside + [str(self.dir / 'runner.exe'),
-                                                     windows_path(result)],
-                                env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(self.dir / 'runner.log', 'wb') as log:  # never a pipe: see wine()
+            return subprocess.Popen([WINE64] + inside + [str(runner), windows_path(result)],
+                                    env=env, stdout=log, stderr=log)
 
     def snapshot_files(self):
         """Every file in the prefix's drive C:, by size and time."""

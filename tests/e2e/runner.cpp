@@ -1,6 +1,9 @@
 // Starts the launcher with the exact command line in ORVANE_E2E_COMMAND, waits
 // for it and writes its full 32-bit exit code (Linux sees only 8 bits of it)
-// and the microseconds from the start to its end.
+// and the microseconds from the start to its end. Exit code 0 when it did;
+// 3 when the start failed, the result file then saying "start-failed", the
+// Windows error and its meaning; 2 when it was called wrongly or cannot write
+// its result file.
 // The line is read and passed on in Unicode: the ANSI forms would best-fit
 // characters such as U+FF02 into quotes before the launcher ever saw them.
 // Usage: runner.exe <result file>
@@ -29,7 +32,14 @@ int main(int argc, char** argv)
     QueryPerformanceCounter(&started);
     if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr,
                         inFolder ? folder : nullptr, &startup, &process)) {
-        fprintf(result, "start-failed %lu\n", GetLastError());
+        DWORD error = GetLastError();
+        char meaning[512] = "";
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, meaning, sizeof meaning, nullptr);
+        for (char* end = meaning; *end != '\0'; ++end)
+            if (*end == '\r' || *end == '\n')
+                *end = ' ';
+        fprintf(result, "start-failed %lu %s\n", static_cast<unsigned long>(error), meaning);
         fclose(result);
         return 3;
     }
