@@ -88,16 +88,23 @@ endfunction()
 add_e2e_program(e2e_player WIN32 ${E2E_DIR}/fixture_player.cpp)
 add_e2e_program(e2e_runner ${E2E_DIR}/runner.cpp)
 
-# name, file version (empty: no version resource), extra definition
+# name, file version (empty: none under id 1 in English), extra definitions:
+# id2, its version under id 2 alone; languages, id 1 in English and Japanese
+# with other versions; named, 0.0 under id 1 and 1.3 under a name; short_root,
+# a root block without its fixed part.
 foreach(variant "1_3;1,3,0,0;" "2_5;2,5,1,7;" "0_0;0,0,3,1;" "1_9;1,9,0,0;"
-                "none;;" "admin;1,3,0,0;REQUIRE_ADMINISTRATOR")
+                "none;;" "admin;1,3,0,0;REQUIRE_ADMINISTRATOR"
+                "id2;1,3,0,0;VERSION_ID=2" "languages;1,3,0,0;JAPANESE_VERSION=2,5,0,0"
+                "named;0,0,0,0;NAMED_VERSION=1,3,0,0" "short_root;;SHORT_ROOT")
   list(GET variant 0 suffix)
   list(GET variant 1 version)
   list(GET variant 2 extra)
   add_e2e_program(e2e_installer_${suffix} WIN32 ${E2E_DIR}/fixture_installer.cpp)
-  if(version)
+  if(version OR extra)
     target_sources(e2e_installer_${suffix} PRIVATE ${E2E_DIR}/fixture_installer.rc)
-    target_compile_definitions(e2e_installer_${suffix} PRIVATE WITH_VERSION FILE_VERSION=${version})
+  endif()
+  if(version)
+    target_compile_definitions(e2e_installer_${suffix} PRIVATE FILE_VERSION=${version})
   endif()
   if(extra)
     target_compile_definitions(e2e_installer_${suffix} PRIVATE ${extra})

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
-"""The disc kit: a sound disc from sound inputs, a signed launcher that
-verifies, and a clear refusal that leaves nothing behind for each bad one.
+"""The disc kit: a sound disc from sound inputs, its tracks in both file
+systems, the installer's version as the launcher will read it, the same bytes
+twice, a launcher signed from a PKCS#12 file or a key on a software token that
+verifies, no secret in any output, and a clear refusal that leaves nothing
+behind for each bad input.
 Usage: disc_kit_test.py BUILD_DIR"""
 import os
+import pty
 import resource
 import shutil
 import signal
@@ -14,22 +18,37 @@ import unittest
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-KIT = ROOT / 'scripts' / 'make-disc'
+KIT = ROOT / 'kit' / 'make-disc'
 BUILD = (Path(sys.argv.pop(1)) if len(sys.argv) > 1 else ROOT / 'build' / 'win32').resolve()
 PASSWORD = 'kit-test-secret'
+PIN = '24681357'
+LATIN1_PASSWORD = b'k\xe4y-secret'  # not UTF-8: taken as the bytes it is
+TOKEN_KEY = 'pkcs11:token=Orvane;object=publisher;type=private'
+SOFTHSM = Path('/usr/lib/softhsm/libsofthsm2.so')
 sys.path.insert(0, str(ROOT / 'tests'))
 import throwaway_certificates  # noqa: E402
 
 
-def make_disc(*args, cwd, password=None, file_size_limit=None):
-    env = {k: v for k, v in os.environ.items() if k != 'ORVANE_SIGN_PASSWORD'}
-    if password is not None:
-        env['ORVANE_SIGN_PASSWORD'] = password
+def make_disc(*args, cwd, password=None, pin=None, env=None, file_size_limit=None, umask=None,
+              stdout=subprocess.PIPE, stderr=subprocess.PIPE):
+    """One run of the kit; `password` and `pin` (text or bytes) go into the
+    environment, as does `env`."""
+    secrets = {b'ORVANE_SIGN_PASSWORD': password, b'ORVANE_SIGN_PIN': pin}
+    environment = {k: v for k, v in os.environb.items()
+                   if k not in secrets and k != b'SOURCE_DATE_EPOCH'}
+    for name, value in list(secrets.items()) + [(k.encode(), v) for k, v in (env or {}).items()]:
+        if value is not None:
+            environment[name] = value if isinstance(value, bytes) else value.encode()
     launcher = [] if '--launcher' in args else ['--launcher', str(BUILD / 'OrvaneCD.exe')]
-    limit = None if file_size_limit is None else (
-        lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit)))
+
+    def limits():
+        if file_size_limit is not None:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
+        if umask is not None:
+            os.umask(umask)
     return subprocess.run([sys.executable, str(KIT), *args, *launcher], cwd=cwd,
-                          capture_output=True, text=True, env=env, preexec_fn=limit)
+                          stdout=stdout, stderr=stderr, text=True, errors='backslashreplace',
+                          env=environment, preexec_fn=limits)
 
 
 def start_kit(*args, cwd):
@@ -73,15 +92,49 @@ def volume_labels(image):
     return labels.get('iso'), labels.get('joliet')
 
 
+def listing(image, tree):
+    """Every path of the image's Rock Ridge ('rr') or Joliet tree, with its
+    mode, owner and size as xorriso shows them."""
+    reading = ['-read_fs', 'norock'] if tree == 'joliet' else []
+    lines = subprocess.run(['xorriso', *reading, '-indev', str(image), '-find', '/', '-exec',
+                            'lsdl'], capture_output=True, text=True).stdout.splitlines()
+    return sorted(lines)
+
+
+def names(lines):
+    return sorted(line.split("'")[1] for line in lines)
+
+
 class DiscKitTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.certs_dir = Path(tempfile.mkdtemp())
         cls.certs = throwaway_certificates.make(cls.certs_dir, PASSWORD)
+        # A software token holding the signing key, as a hardware one would.
+        tokens = cls.certs_dir / 'tokens'
+        tokens.mkdir()
+        config = cls.certs_dir / 'softhsm2.conf'
+        config.write_text('directories.tokendir = %s\nobjectstore.backend = file\n' % tokens)
+        os.environ['SOFTHSM2_CONF'] = str(config)
+        for args in (['--init-token', '--free', '--label', 'Orvane', '--pin', PIN, '--so-pin',
+                      '87654321'],
+                     ['--import', str(cls.certs['key']), '--token', 'Orvane', '--label',
+                      'publisher', '--id', '01', '--pin', PIN]):
+            subprocess.run(['softhsm2-util'] + args, check=True, capture_output=True)
+        cls.latin1 = cls.certs_dir / 'latin1.pfx'
+        subprocess.run(['openssl', 'pkcs12', '-export', '-in', str(cls.certs['ca']), '-inkey',
+                        str(cls.certs['key']), '-out', str(cls.latin1), '-passout', 'env:P'],
+                       env={**os.environb, b'P': LATIN1_PASSWORD}, check=True, capture_output=True)
+        # A signed installer, for the warnings about unsigned ones.
+        cls.signed_installer = cls.certs_dir / 'signed_installer.exe'
+        subprocess.run(['osslsigncode', 'sign', '-pkcs12', str(cls.certs['no_password']),
+                        '-in', str(BUILD / 'e2e_installer_1_3.exe'), '-out',
+                        str(cls.signed_installer)], check=True, capture_output=True)
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.certs_dir)
+        os.environ.pop('SOFTHSM2_CONF')
 
     def setUp(self):
         self.dir = Path(tempfile.mkdtemp())
@@ -91,33 +144,152 @@ class DiscKitTest(unittest.TestCase):
     def tearDown(self):
         subprocess.run(['rm', '-rf', str(self.dir)])
 
-    def test_lays_out_folder_and_image_with_expected_names(self):
-        label = 'Summer Mix*Vol 3'  # 16 characters: as many as Windows shows
-        result = make_disc(str(BUILD / 'e2e_installer_1_3.exe'), str(self.playlist), 'out/disc',
-                           '--label', label, cwd=self.dir)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        listing = subprocess.run(['xorriso', '-indev', str(self.dir / 'out/disc.iso'),
-                                  '-find', '/'], capture_output=True, text=True).stdout
-        self.assertEqual(sorted(listing.split('\n')[:-1]), sorted([
-            "'/'", "'/CDPlayList.p4u'", "'/Orvane Installer'",
-            "'/Orvane Installer/ervast_orvane.exe'", "'/OrvaneCD.exe'", "'/autorun.inf'"]))
-        inf = (self.dir / 'out/disc/autorun.inf').read_bytes()
-        self.assertEqual(inf, b'[autorun]\r\nopen=OrvaneCD.exe\r\nicon=OrvaneCD.exe,0\r\n'
-                              b'action=Play the playlist with Orvane\r\nlabel=Summer Mix*Vol 3\r\n')
-        # Windows shows the Joliet label; ISO 9660's takes d-characters only.
-        self.assertEqual(volume_labels(self.dir / 'out/disc.iso'), ('SUMMER_MIX_VOL_3', label))
-        self.assertEqual(subprocess.run(['sha256sum', '-c', 'disc.iso.sha256'],
-                                        cwd=self.dir / 'out', capture_output=True).returncode, 0)
-        self.assertEqual((self.dir / 'out/disc/OrvaneCD.exe').read_bytes(),
-                         (BUILD / 'OrvaneCD.exe').read_bytes())
-        self.assertEqual(sorted(p.name for p in (self.dir / 'out').iterdir()),
-                         ['disc', 'disc.iso', 'disc.iso.sha256'])
+    def tracks(self):
+        """A content folder: subfolders, a non-ASCII name, an empty folder."""
+        tracks = self.dir / 'tracks'
+        (tracks / 'Mixes' / 'Größe').mkdir(parents=True)
+        (tracks / 'Empty').mkdir()
+        (tracks / 'intro.wav').write_bytes(b'RIFF' + bytes(5000))
+        (tracks / 'Mixes' / 'Größe' / 'Ünder.mp3').write_bytes(bytes(3000))
+        return str(tracks)
 
-    def test_installer_without_version_is_allowed_with_a_warning(self):
-        result = make_disc(str(BUILD / 'e2e_installer_none.exe'), str(self.playlist), 'disc',
-                           cwd=self.dir)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn('no version information', result.stderr)
+    def test_makes_sound_discs(self):
+        installer = str(BUILD / 'e2e_installer_1_3.exe')
+        epoch = {'SOURCE_DATE_EPOCH': '1700000000'}
+        own = ['/', '/CDPlayList.p4u', '/Orvane Installer', '/Orvane Installer/ervast_orvane.exe',
+               '/OrvaneCD.exe', '/autorun.inf']
+        tracks = ['/Empty', '/Mixes', '/Mixes/Größe', '/Mixes/Größe/Ünder.mp3', '/intro.wav']
+
+        def laid_out(result, out):
+            label = 'Summer Mix*Vol 3'
+            self.assertEqual(names(listing(out.with_suffix('.iso'), 'rr')), sorted(own + tracks))
+            self.assertEqual(names(listing(out.with_suffix('.iso'), 'joliet')),
+                             sorted(own + tracks))
+            self.assertEqual((out / 'autorun.inf').read_bytes(),
+                             b'[autorun]\r\nopen=OrvaneCD.exe\r\nicon=OrvaneCD.exe,0\r\n'
+                             b'action=Play the playlist with Orvane\r\nlabel=%s\r\n' %
+                             label.encode())
+            # Windows shows the Joliet label; ISO 9660's takes d-characters only.
+            self.assertEqual(volume_labels(out.with_suffix('.iso')), ('SUMMER_MIX_VOL_3', label))
+            self.assertEqual((out / 'OrvaneCD.exe').read_bytes(),
+                             (BUILD / 'OrvaneCD.exe').read_bytes())
+            self.assertIn('installer version: 1.3.0.0', result.stdout)
+
+        def same_twice(result, out):
+            # Other copies of the inputs, another umask: the same image and checksum.
+            again = self.dir / 'again'
+            again.mkdir()
+            shutil.copy(installer, again / 'installer.exe')
+            shutil.copytree(self.dir / 'tracks', again / 'tracks')
+            second = make_disc(str(again / 'installer.exe'), str(self.playlist), 'again/disc',
+                               '--content', str(again / 'tracks'), cwd=self.dir, env=epoch,
+                               umask=0o077)
+            self.assertEqual(second.returncode, 0, second.stderr)
+            for suffix in ('.iso', '.iso.sha256'):
+                self.assertEqual((again / ('disc' + suffix)).read_bytes(),
+                                 out.with_name(out.name + suffix).read_bytes(), suffix)
+            lines = listing(out.with_suffix('.iso'), 'rr')
+            self.assertTrue(all(line[1:10] in ('r-xr-xr-x', 'r--r--r--') and ' 0 ' in line
+                                for line in lines), lines)
+            self.assertTrue(all('Nov 14  2023' in line for line in lines), lines)
+
+        def the_files_linked(result, out):
+            rows = listing(out.with_suffix('.iso'), 'rr')
+            self.assertIn('17920', [r for r in rows if 'ervast_orvane.exe' in r][0])
+            self.assertFalse(any(line.startswith('l') for line in rows), rows)
+
+        def made(result, out):
+            self.assertTrue(all(out.with_name(out.name + s).exists() for s in ('', '.iso',
+                                                                              '.iso.sha256')))
+
+        def progress_shown(result, out):
+            self.assertIn('make-disc: copying', result.terminal)
+
+        (self.dir / 'elsewhere' / 'sub').mkdir(parents=True)
+        (self.dir / 'link').symlink_to(self.dir / 'elsewhere' / 'sub')
+        (self.dir / 'installer-link.exe').symlink_to(installer)
+        (self.dir / 'playlist-link.p4u').symlink_to(self.playlist)
+        cases = [
+            # name, arguments, run options, the disc folder made, what to check
+            ('layout, labels and tracks in both file systems',
+             [installer, 'mix.p4u', 'out/disc', '--label', 'Summer Mix*Vol 3', '--content',
+              self.tracks()], {}, 'out/disc', laid_out),
+            ('the same bytes twice with SOURCE_DATE_EPOCH, whatever the umask',
+             [installer, 'mix.p4u', 'first/disc', '--content', str(self.dir / 'tracks')],
+             {'env': epoch, 'umask': 0o022}, 'first/disc', same_twice),
+            ('installer and playlist given as links', ['installer-link.exe',
+                                                       'playlist-link.p4u', 'linked'],
+             {}, 'linked', the_files_linked),
+            ('output through a link and ..', [installer, 'mix.p4u', 'link/../new/disc'], {},
+             'elsewhere/new/disc', made),
+            ('standard output closed', [installer, 'mix.p4u', 'closed'],
+             {'stdout': 'closed'}, 'closed', made),
+            ('a terminal shows progress', [installer, 'mix.p4u', 'shown'],
+             {'stderr': 'terminal'}, 'shown', progress_shown),
+        ]
+        for name, args, options, folder, check in cases:
+            with self.subTest(name):
+                terminal = None
+                if options.get('stdout') == 'closed':
+                    read, options['stdout'] = os.pipe()
+                    os.close(read)
+                if options.get('stderr') == 'terminal':
+                    terminal, options['stderr'] = pty.openpty()
+                result = make_disc(*args, cwd=self.dir, **options)
+                for stream in ('stdout', 'stderr'):
+                    if isinstance(options.get(stream), int):
+                        os.close(options[stream])
+                if terminal is not None:
+                    result.terminal = os.read(terminal, 65536).decode(errors='replace')
+                    os.close(terminal)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                check(result, self.dir / folder)
+                self.assertEqual(subprocess.run(['sha256sum', '-c', Path(folder).name +
+                                                 '.iso.sha256'], cwd=(self.dir / folder).parent,
+                                                capture_output=True).returncode, 0)
+
+    def test_says_what_the_launcher_will_see(self):
+        signed = str(self.signed_installer)
+        cases = [
+            # installer, extra arguments, the version line, warnings it gives,
+            # warnings it must not give
+            ('1_3', [], 'installer version: 1.3.0.0: the launcher offers to install',
+             ['launcher on the disc is unsigned', 'carries no Authenticode'], ['version']),
+            (signed, ['--sign', str(self.certs['signing'])], 'installer version: 1.3.0.0', [],
+             ['unsigned', 'Authenticode']),
+            ('none', [], 'installer version: none', ['no version information'], []),
+            ('id2', [], 'installer version: none', ['under id 2, which Windows does not read',
+                                                     'no version information'], []),
+            ('languages', [], 'installer version: 1.3.0.0 or 2.5.0.0, by the user\'s language',
+             ['different versions by language: 1.3.0.0 in language 0409, 2.5.0.0 in language '
+              '0411'], []),
+            ('short_root', [], 'installer version: none', ['fixed part of 0 bytes'], []),
+            ('named', [], 'installer version: 0.0.0.0: the launcher offers neither',
+             ['under name VERINFO', 'declares version 0.0.0.0'], []),
+            ('1_3', ['--content', self.tracks()], 'installer version: 1.3.0.0',
+             ['names 2 tracks that the disc will not hold: Tracks\\missing.wav, ../above.wav'],
+             []),
+        ]
+        self.playlist.write_text('#EXTM3U\nintro.wav\nhttp://radio.example/stream\n'
+                                 'C:\\Music\\x.mp3\nmixes\\GRÖßE\\ünder.mp3\n'
+                                 'Tracks\\missing.wav\n../above.wav\n')
+        for installer, extra, line, said, unsaid in cases:
+            with self.subTest(installer + ' ' + ' '.join(extra)):
+                path = installer if '/' in installer else str(BUILD / ('e2e_installer_%s.exe' %
+                                                                        installer))
+                out = self.dir / 'out'
+                result = make_disc(path, str(self.playlist), str(out), *extra, cwd=self.dir,
+                                   password=PASSWORD)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn(line, result.stdout)
+                for text in said:
+                    self.assertIn(text, result.stderr)
+                for text in unsaid:
+                    self.assertNotIn(text, result.stderr)
+                self.assertTrue(all(w.startswith('make-disc: warning: ')
+                                    for w in result.stderr.splitlines()), result.stderr)
+                subprocess.run(['rm', '-rf', str(out), str(out) + '.iso', str(out) +
+                                '.iso.sha256'])
 
     def test_refuses_bad_input_and_leaves_nothing(self):
         (self.dir / 'taken').mkdir()
@@ -127,9 +299,25 @@ class DiscKitTest(unittest.TestCase):
         cut.write_bytes((BUILD / 'e2e_installer_1_3.exe').read_bytes()[:17000])
         # Sparse installers: larger than a 74-minute CD, and 4 GiB, with nothing written.
         huge = sparse_installer(self.dir / 'huge.exe', 700 * 1000 * 1000)
+        (self.dir / 'huge-link.exe').symlink_to(huge)
         four_gib = sparse_installer(self.dir / 'four.exe', 4 * 1024 ** 3)
         grown = sparse_installer(self.dir / 'grown.exe', 8 * 1024 * 1024)
         playlist = str(self.playlist)
+        content = {}
+        for name, paths in (('own', ['AUTORUN.INF']), ('case', ['Mix/a.wav']),
+                            ('case2', ['MIX/A.WAV']), ('colon', ['Mix/a:b.wav']),
+                            ('long', ['x' * 104 + '.wav']),
+                            ('deep', ['1/2/3/4/5/6/7/8/track.wav']), ('linked', ['a.wav']),
+                            ('piped', [])):
+            for path in paths:
+                (self.dir / name / path).parent.mkdir(parents=True, exist_ok=True)
+                (self.dir / name / path).write_bytes(b'x')
+            content[name] = str(self.dir / name)
+        (self.dir / 'linked' / 'b.wav').symlink_to(self.dir / 'linked' / 'a.wav')
+        (self.dir / 'piped').mkdir()
+        os.mkfifo(self.dir / 'piped' / 'live.wav')
+        token = ['--sign-token', TOKEN_KEY, '--sign-cert', str(self.certs['ca']),
+                 '--pkcs11-module', str(SOFTHSM)]
         cases = [
             # name, arguments, what stderr says, the file-size limit
             ('missing installer', ['nothere.exe', playlist, 'disc'], 'cannot be read'),
@@ -147,6 +335,13 @@ class DiscKitTest(unittest.TestCase):
             ('output under a file', [installer, playlist, 'mix.p4u/disc'], 'is not a folder'),
             ('output with a line feed', [installer, playlist, 'dis\nc'], 'control character'),
             ('output beginning with -', [installer, playlist, '-disc'], 'goes after --'),
+            ('output .', [installer, playlist, '.'], 'names no folder'),
+            ('output /', [installer, playlist, '/'], 'names no folder'),
+            ('output empty', [installer, playlist, ''], 'names no folder'),
+            ('output not UTF-8', [installer, playlist, os.fsdecode(b'disc\xff')],
+             'not valid UTF-8'),
+            ('output too long for the file system', [installer, playlist, 'd' * 250],
+             'too long'),
             ('label longer than Joliet holds', [installer, playlist, 'disc', '--label',
                                                 'X' * 17], 'label'),
             ('label of blanks', [installer, playlist, 'disc', '--label', '   '], 'all blanks'),
@@ -156,6 +351,9 @@ class DiscKitTest(unittest.TestCase):
              'begins or ends with a blank'),
             ('image over the medium', [huge, playlist, 'disc', '--media', 'cd74'],
              'more than a cd74 holds (681,984,000'),
+            ('a link to an installer over the medium, sized as its file',
+             ['huge-link.exe', playlist, 'disc', '--media', 'cd74'], 'more than a cd74 holds',
+             1024 * 1024),
             ('unknown medium', [installer, playlist, 'disc', '--media', 'bluray'], 'medium'),
             ('action too long', [installer, playlist, 'disc', '--action', 'X' * 101], 'action'),
             ('action not ASCII', [installer, playlist, 'disc', '--action',
@@ -168,17 +366,50 @@ class DiscKitTest(unittest.TestCase):
                                                   str(BUILD.parent / 'win64' / 'OrvaneCD.exe')],
              'not a 32-bit x86 program'),
             ('timestamp without signing', [installer, playlist, 'disc', '--timestamp',
-                                           'http://127.0.0.1:9/'], 'act only with --sign'),
+                                           'http://127.0.0.1:9/'], 'acts only with --sign'),
             ('password file without signing', [installer, playlist, 'disc',
                                                '--sign-password-file', playlist],
-             'act only with --sign'),
+             'acts only with --sign'),
+            ('certificate without a token', [installer, playlist, 'disc', '--sign-cert',
+                                             playlist], 'act only with --sign-token'),
+            ('a file and a token at once', [installer, playlist, 'disc', '--sign', playlist,
+                                            *token], 'exclude each other'),
+            ('a token without its module', [installer, playlist, 'disc', *token[:4]],
+             'needs --sign-cert and --pkcs11-module'),
             ('a file-size limit below the installer, in folders the kit makes',
              [grown, playlist, 'new/folder/disc'], 'File too large', 4 * 1024 * 1024),
+            ('content taking the disc\'s own name', [installer, playlist, 'disc', '--content',
+                                                    content['own']],
+             'would take the name of the disc\'s own autorun.inf'),
+            ('content names that differ in letter case only',
+             [installer, playlist, 'disc', '--content', content['case'], '--content',
+              content['case2']], 'MIX/A.WAV would take the name of'),
+            ('content that is a link', [installer, playlist, 'disc', '--content',
+                                        content['linked']], 'b.wav is a link'),
+            ('content that is a pipe', [installer, playlist, 'disc', '--content',
+                                        content['piped']], 'not a regular file or a folder'),
+            ('content named as Joliet cannot hold', [installer, playlist, 'disc', '--content',
+                                                     content['colon']],
+             "'a:b.wav' cannot go on the disc whole"),
+            ('content name longer than Joliet holds', [installer, playlist, 'disc',
+                                                       '--content', content['long']],
+             'Joliet holds 103'),
+            ('content deeper than ISO 9660 allows', [installer, playlist, 'disc', '--content',
+                                                     content['deep']], 'ISO 9660 allows 8'),
+            ('content that is a file', [installer, playlist, 'disc', '--content', playlist],
+             'is not a folder'),
+            ('an unsigned launcher with --require-signed',
+             [installer, playlist, 'disc', '--require-signed'], 'launcher on the disc is '
+             'unsigned'),
+            ('an unsigned installer with --require-signed',
+             [installer, playlist, 'disc', '--require-signed', '--sign',
+              str(self.certs['no_password'])], 'carries no Authenticode signature'),
         ]
         for name, args, message, *limit in cases:
             with self.subTest(name):
                 before = sorted(p.name for p in self.dir.iterdir())
-                result = make_disc(*args, cwd=self.dir, file_size_limit=(limit or [None])[0])
+                result = make_disc(*args, cwd=self.dir, file_size_limit=(limit or [None])[0],
+                                   password='')
                 self.assertEqual(result.returncode, 1)
                 self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
                 self.assertTrue(result.stderr.startswith('make-disc: '), result.stderr)
@@ -231,21 +462,63 @@ class DiscKitTest(unittest.TestCase):
                 for name in left:
                     subprocess.run(['rm', '-rf', str(self.dir / name)])
 
+    def test_a_run_killed_outright_is_cleared_by_the_next(self):
+        installer = sparse_installer(self.dir / 'big.exe', 300 * 1000 * 1000)
+        kit = start_kit(installer, str(self.playlist), 'disc', cwd=self.dir)
+        wait_for_work_folder(self.dir, kit)
+        kit.kill()
+        kit.communicate()
+        left = [p for p in self.dir.iterdir() if p.name.startswith('.disc.')]
+        self.assertEqual(len(left), 1)
+        (self.dir / '.disc.mine').mkdir()  # the maker's own, unmarked: left alone
+        result = make_disc(str(BUILD / 'e2e_installer_1_3.exe'), str(self.playlist), 'disc',
+                           cwd=self.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn('removed %s, the work folder of an earlier run' % left[0], result.stderr)
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir() if p.name.startswith('.')),
+                         ['.disc.mine'])
+
+    def test_help_and_version(self):
+        help_text = make_disc('--help', cwd=self.dir).stdout
+        for described in ('installer', 'playlist', 'output', '--content', 'build/win32/OrvaneCD.exe',
+                          '--action', '--timestamp', '--sign-token', '--require-signed',
+                          '--version'):
+            self.assertIn(described, help_text)
+        version = make_disc('--version', cwd=self.dir)
+        self.assertEqual((version.returncode, version.stdout.split()[0]), (0, 'make-disc'))
+
     def test_signed_launcher_verifies_and_a_flipped_byte_does_not(self):
         password_file = self.dir / 'password.txt'
         # An editor's byte-order mark is not part of the password.
         password_file.write_bytes(b'\xef\xbb\xbf' + PASSWORD.encode() + b'\n')
-        for name, extra, password in (
-                ('password from the environment', [], PASSWORD),
-                ('password from a file', ['--sign-password-file', str(password_file)], None)):
+        empty_file = self.dir / 'empty.txt'
+        empty_file.write_bytes(b'')
+        pin_file = self.dir / 'pin.txt'
+        pin_file.write_text(PIN + '\n')
+        signing, unprotected = str(self.certs['signing']), str(self.certs['no_password'])
+        token = ['--sign-token', TOKEN_KEY, '--sign-cert', str(self.certs['ca']),
+                 '--pkcs11-module', str(SOFTHSM)]
+        for name, args, password, pin in (
+                ('password from the environment', ['--sign', signing], PASSWORD, None),
+                ('password from a file', ['--sign', signing, '--sign-password-file',
+                                          str(password_file)], None, None),
+                ('a file without a password, empty in the environment', ['--sign', unprotected],
+                 '', None),
+                ('a password that is not UTF-8', ['--sign', str(self.latin1)], LATIN1_PASSWORD,
+                 None),
+                ('a file without a password, an empty password file',
+                 ['--sign', unprotected, '--sign-password-file', str(empty_file)], None, None),
+                ('a key on a token, PIN from the environment', token, None, PIN),
+                ('a key on a token, PIN from a file', token + ['--sign-pin-file', str(pin_file)],
+                 None, None)):
             with self.subTest(name):
-                out = self.dir / name.replace(' ', '-')
+                out = self.dir / name.replace(' ', '-').replace(',', '')
                 result = make_disc(str(BUILD / 'e2e_installer_1_3.exe'), str(self.playlist),
-                                   str(out), '--sign', str(self.certs['signing']),
-                                   '--action', 'Play it', *extra, cwd=self.dir,
-                                   password=password)
+                                   str(out), '--action', 'Play it', *args, cwd=self.dir,
+                                   password=password, pin=pin)
                 self.assertEqual(result.returncode, 0, result.stderr)
-                self.assertNotIn(PASSWORD, result.stdout + result.stderr)
+                for secret in (PASSWORD, PIN, 'k\\xe4y', '\\udce4', 'y-secret', 'position'):
+                    self.assertNotIn(secret, result.stdout + result.stderr)
                 launcher = out / 'OrvaneCD.exe'
                 self.assertTrue(verifies(launcher, self.certs['ca']))
                 self.assertIn(b'action=Play it\r\n', (out / 'autorun.inf').read_bytes())
@@ -263,29 +536,50 @@ class DiscKitTest(unittest.TestCase):
         signed = self.dir / 'signed.exe'
         shutil.move(self.dir / 'signed' / 'OrvaneCD.exe', signed)
         subprocess.run(['rm', '-rf', 'signed', 'signed.iso', 'signed.iso.sha256'], cwd=self.dir)
+        token = ['--sign-token', TOKEN_KEY, '--sign-cert', str(self.certs['ca']),
+                 '--pkcs11-module', str(SOFTHSM)]
+
+        def pfx(name):
+            return ['--sign', str(self.certs.get(name, name))]
         cases = [
-            ('PKCS#12 file missing', 'nothere.pfx', PASSWORD, [], 'cannot be read'),
-            ('wrong password', self.certs['signing'], 'wrong', [], 'password given'),
-            ('no password', self.certs['signing'], None, [], 'no password'),
-            ('no private key', self.certs['no_key'], PASSWORD, [], 'no private key'),
-            ('not for code signing', self.certs['no_usage'], PASSWORD, [], 'code signing'),
-            ('expired', self.certs['expired'], PASSWORD, [], 'expired'),
-            ('not valid yet', self.certs['not_yet_valid'], PASSWORD, [], 'not valid before'),
-            ('signer fails', self.certs['signing'], PASSWORD,
-             ['--timestamp', 'http://127.0.0.1:9/'], 'signer failed'),
-            ('launcher signed already', self.certs['signing'], PASSWORD,
-             ['--launcher', str(signed)], 'signed already'),
+            # name, signing arguments, password, PIN, what stderr says
+            ('PKCS#12 file missing', pfx('nothere.pfx'), PASSWORD, None, 'cannot be read'),
+            ('wrong password', pfx('signing'), 'wrong', None, 'password given'),
+            ('no password', pfx('signing'), None, None, 'no password'),
+            ('no private key', pfx('no_key'), PASSWORD, None, 'no private key'),
+            ('not for code signing', pfx('no_usage'), PASSWORD, None, 'code signing'),
+            ('key usage without digital signatures', pfx('no_signature_usage'), PASSWORD, None,
+             'without digital signatures'),
+            ('an authority that leaves code signing out', pfx('under_server_ca'), PASSWORD,
+             None, 'leaves code signing out'),
+            ('expired', pfx('expired'), PASSWORD, None, 'expired'),
+            ('not valid yet', pfx('not_yet_valid'), PASSWORD, None, 'not valid before'),
+            ('signer fails', pfx('signing') + ['--timestamp', 'http://127.0.0.1:9/'], PASSWORD,
+             None, 'signer failed'),
+            ('launcher signed already', pfx('signing') + ['--launcher', str(signed)], PASSWORD,
+             None, 'signed already'),
+            ('wrong PIN', token, None, '0000', 'refused the PIN'),
+            ('no PIN', token, None, None, 'no PIN'),
+            ('no such key on the token', ['--sign-token', TOKEN_KEY.replace('publisher', 'x')] +
+             token[2:], None, PIN, 'no such key'),
+            ('module missing', token[:4] + ['--pkcs11-module', '/nothere.so'], None, PIN,
+             'is not a file'),
+            ('certificate file without a certificate', token[:2] + ['--sign-cert',
+                                                                    str(self.playlist)] +
+             token[4:], None, PIN, 'holds no PEM certificate'),
         ]
-        for name, pfx, password, extra, message in cases:
+        for name, args, password, pin, message in cases:
             with self.subTest(name):
                 before = sorted(p.name for p in self.dir.iterdir())
-                result = make_disc(installer, str(self.playlist), 'disc', '--sign', str(pfx),
-                                   *extra, cwd=self.dir, password=password)
+                result = make_disc(installer, str(self.playlist), 'disc', *args, cwd=self.dir,
+                                   password=password, pin=pin)
+                output = result.stdout + result.stderr
                 self.assertEqual(result.returncode, 1, result.stdout)
                 self.assertIn('refused', result.stderr)
                 self.assertIn(message, result.stderr)
                 self.assertEqual(len(result.stderr.strip().splitlines()), 1)
-                self.assertNotIn(PASSWORD, result.stdout + result.stderr)
+                for secret in (PASSWORD, PIN, 'k\\xe4y', '\\udce4', 'y-secret', 'position'):
+                    self.assertNotIn(secret, output)
                 self.assertEqual(sorted(p.name for p in self.dir.iterdir()), before)
 
 

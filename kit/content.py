@@ -1,0 +1,197 @@
+"""The tracks: folders of the maker's (--content) whose files and subfolders go
+on the disc beside the launcher, names and layout kept. Every name is checked
+before anything is written, as Windows will read it from the disc's Joliet
+tree: letter case does not tell names apart, some characters and names are
+not allowed, and a name or path too long would be cut. And the playlist: where
+it reads as an M3U list, the tracks it names that the disc will not hold."""
+import os
+import re
+import stat
+from pathlib import PurePosixPath
+
+# The disc's own names, at its root.
+DISC_OWN = ('OrvaneCD.exe', 'autorun.inf', 'CDPlayList.p4u', 'Orvane Installer')
+DISC_OWN_FILES = ('OrvaneCD.exe', 'autorun.inf', 'CDPlayList.p4u',
+                  'Orvane Installer/ervast_orvane.exe')
+# Joliet as xorriso writes it (-joliet-long) holds names of 103 UTF-16 units
+# in UCS-2, and Joliet paths of 240; ISO 9660 allows 8 names in a path.
+LONGEST_NAME = 103
+LONGEST_PATH = 240
+DEEPEST = 8
+# Joliet's forbidden characters, and Windows' own.
+FORBIDDEN = set('*/:;?\\"<>|')
+RESERVED = {'CON', 'PRN', 'AUX', 'NUL'} | {'%s%d' % (d, n) for d in ('COM', 'LPT')
+                                          for n in range(1, 10)}
+URL = re.compile(r'^[A-Za-z][A-Za-z0-9+.-]+:')
+ABSOLUTE = re.compile(r'^([A-Za-z]:|/)')
+
+
+class ContentError(Exception):
+    pass
+
+
+def shown(text):
+    """A name or path as a message can hold it, whatever its bytes."""
+    return os.fsencode(text).decode('utf-8', 'backslashreplace')
+
+
+def windows_key(path):
+    """The path as Windows compares names: letter case folded, one character
+    for one."""
+    return tuple(''.join(c.upper() if len(c.upper()) == 1 else c for c in part)
+                 for part in PurePosixPath(path).parts)
+
+
+def name_fault(name):
+    """Why Joliet or Windows cannot hold the name whole; None when they can."""
+    try:
+        name.encode('utf-8')
+    except UnicodeEncodeError:
+        return 'it is not valid UTF-8'
+    if any(ord(c) < 32 or ord(c) == 127 for c in name):
+        return 'it holds a control character'
+    if any(ord(c) > 0xFFFF for c in name):
+        return 'it holds a character beyond what Joliet\'s UCS-2 holds'
+    bad = sorted(set(name) & FORBIDDEN)
+    if bad:
+        return 'it holds %s, which Joliet or Windows does not allow' % ' '.join(bad)
+    if len(name) > LONGEST_NAME:
+        return 'it is %d characters long; Joliet holds %d' % (len(name), LONGEST_NAME)
+    if name.endswith(('.', ' ')):
+        return 'it ends with a dot or a blank, which Windows drops'
+    if name.split('.')[0].upper().rstrip(' ') in RESERVED:
+        return 'Windows reserves it for a device'
+    return None
+
+
+class Entry:
+    """One file or folder of the content: its path on the disc ('/'
+    separated), where it comes from, its size and modification time."""
+
+    def __init__(self, disc_path, source, info):
+        self.disc_path, self.source = disc_path, source
+        self.is_folder = stat.S_ISDIR(info.st_mode)
+        self.size, self.mtime = info.st_size, info.st_mtime
+
+
+def check_place(disc_path, source, largest_file, info):
+    where = 'content %s' % shown(source)
+    for part in PurePosixPath(disc_path).parts:
+        fault = name_fault(part)
+        if fault:
+            raise ContentError('%s: the name %r cannot go on the disc whole: %s' %
+                               (where, shown(part), fault))
+    depth = len(PurePosixPath(disc_path).parts)
+    if depth > DEEPEST:
+        raise ContentError('%s lies %d names deep on the disc; ISO 9660 allows %d' %
+                           (where, depth, DEEPEST))
+    if len(disc_path) > LONGEST_PATH:
+        raise ContentError('%s has a path of %d characters on the disc; Joliet holds %d' %
+                           (where, len(disc_path), LONGEST_PATH))
+    if stat.S_ISLNK(info.st_mode):
+        raise ContentError('%s is a link; only regular files and folders go on the disc' % where)
+    if not (stat.S_ISREG(info.st_mode) or stat.S_ISDIR(info.st_mode)):
+        raise ContentError('%s is not a regular file or a folder' % where)
+    if info.st_size > largest_file and stat.S_ISREG(info.st_mode):
+        raise ContentError('%s is %s bytes; ISO 9660 as this kit writes it holds files below '
+                           '4 GiB' % (where, '{:,}'.format(info.st_size)))
+
+
+def walk(folder, below=''):
+    """(path on the disc, source path, lstat) of everything below `folder`,
+    a folder before what it holds, in name order."""
+    try:
+        names = sorted(os.listdir(os.path.join(folder, below) if below else folder))
+    except OSError as error:
+        raise ContentError('content %s cannot be read: %s' %
+                           (shown(os.path.join(folder, below)), error.strerror or error))
+    for name in names:
+        disc_path = below + '/' + name if below else name
+        source = os.path.join(folder, disc_path)
+        info = os.lstat(source)
+        yield disc_path, source, info
+        if stat.S_ISDIR(info.st_mode):
+            yield from walk(folder, disc_path)
+
+
+def gather(folders, largest_file):
+    """The entries of every content folder, merged into one tree; refuses
+    what cannot go on the disc whole, and two entries of one name (a folder
+    of the same name in two content folders is one folder)."""
+    taken = {windows_key(name): 'the disc\'s own %s' % name for name in DISC_OWN}
+    entries = {}
+    for folder in folders:
+        try:
+            if not stat.S_ISDIR(os.stat(folder).st_mode):
+                raise ContentError('content %s is not a folder' % shown(folder))
+        except OSError as error:
+            raise ContentError('content %s cannot be read: %s' %
+                               (shown(folder), error.strerror or error))
+        for disc_path, source, info in walk(folder):
+            check_place(disc_path, source, largest_file, info)
+            key = windows_key(disc_path)
+            earlier = entries.get(key)
+            if key in taken or (earlier and not (earlier.is_folder and stat.S_ISDIR(info.st_mode))):
+                other = taken.get(key) or shown(earlier.source)
+                raise ContentError('content %s would take the name of %s on the disc (Windows '
+                                   'does not tell letter case apart)' % (shown(source), other))
+            if not earlier:
+                entries[key] = Entry(disc_path, source, info)
+    return [entries[key] for key in sorted(entries)]
+
+
+def empty_folders(entries):
+    """The folders among `entries` that hold none of the others."""
+    holding = {str(parent) for e in entries for parent in PurePosixPath(e.disc_path).parents}
+    return [e for e in entries if e.is_folder and e.disc_path not in holding]
+
+
+def playlist_entries(data):
+    """The lines of an M3U list that name something, or None when the
+    playlist is not text."""
+    if b'\0' in data:
+        return None
+    data = data[3:] if data.startswith(b'\xef\xbb\xbf') else data
+    for encoding in ('utf-8', 'cp1252'):
+        try:
+            text = data.decode(encoding)
+            break
+        except UnicodeDecodeError:
+            continue
+    else:
+        return None
+    if any(ord(c) < 32 and c not in '\t\r\n\f\x1a' for c in text):
+        return None
+    lines = (line.strip() for line in text.splitlines())
+    return [line for line in lines if line and not line.startswith('#')]
+
+
+def resolve(entry):
+    """A relative entry's path on the disc ('/' separated), or None for a URL
+    or an absolute path, and '' for one that climbs above the disc's root."""
+    path = entry.replace('\\', '/')
+    if URL.match(path) or ABSOLUTE.match(path):
+        return None
+    parts = []
+    for part in path.split('/'):
+        if part in ('', '.'):
+            continue
+        if part == '..':
+            if not parts:
+                return ''
+            parts.pop()
+        else:
+            parts.append(part)
+    return '/'.join(parts)
+
+
+def missing_tracks(playlist_data, disc_files):
+    """The playlist's relative entries that name no file of the disc
+    (`disc_files`: the paths of every file it holds)."""
+    held = {windows_key(path) for path in disc_files}
+    missing = []
+    for entry in playlist_entries(playlist_data) or []:
+        path = resolve(entry)
+        if path is not None and (not path or windows_key(path) not in held):
+            missing.append(entry)
+    return missing

@@ -1,0 +1,443 @@
+"""The disc kit's whole run, input to image, for kit/make-disc and the
+conformance bundle: every input checked before anything is written, the
+image's exact size checked against the medium before a byte is copied, the
+installer, the tracks and the image streamed (memory does not grow with their
+size), and the outputs taken under their final names only where those names
+are free, so that nothing is ever replaced and a run that fails or is stopped
+leaves nothing of its own. With SOURCE_DATE_EPOCH set, the same inputs give the
+same bytes, whoever makes the disc."""
+import hashlib
+import os
+import shutil
+import stat
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+import content
+import outputs
+import version_info
+from pe_checks import load, pefile, resources
+from signing import SECURITY_DIRECTORY, SigningError, is_signed, sign_launcher
+
+LAUNCHER_NAME = 'OrvaneCD.exe'
+INSTALLER_NAME = 'Orvane Installer/ervast_orvane.exe'
+PLAYLIST_NAME = 'CDPlayList.p4u'
+DEFAULT_ACTION = 'Play the playlist with Orvane'
+# Windows shows the Joliet volume label, which holds 16 characters.
+LONGEST_LABEL = 16
+# Bytes, the smaller of the recordable formats of each size.
+MEDIA = {'cd74': 681984000, 'cd80': 737280000, 'dvd': 4700372992, 'dvd-dl': 8543666176}
+BLOCK = 2048
+# ISO 9660 as written here records a file in one extent, whose size field
+# holds less than 4 GiB.
+LARGEST_FILE = 4 * 1024 ** 3 - 1
+LARGEST_LAUNCHER = 16 * 1024 * 1024
+D_CHARACTERS = set('ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_')
+PRIMARY_VOLUME_DESCRIPTOR = 16 * BLOCK
+# The longest name the run gives beside the output's: NAME.iso.sha256.
+LONGEST_SUFFIX = len('.iso.sha256')
+UNSIGNED_LAUNCHER = ('the launcher on the disc is unsigned: Windows 11 under Smart App Control '
+                     'blocks it, and started from a downloaded image it meets SmartScreen\'s '
+                     '"Windows protected your PC" first; sign it with --sign or --sign-token')
+UNSIGNED_INSTALLER = ('installer %s carries no Authenticode signature: Windows 11 under Smart App '
+                      'Control blocks it when the launcher starts it, and from a downloaded image '
+                      'SmartScreen warns before it runs')
+
+
+class Refused(Exception):
+    pass
+
+
+def number(count):
+    return '{:,}'.format(count)
+
+
+class Disc:
+    """What a run made, and what it says about it."""
+
+    def __init__(self, output, image, checksum, version, warnings):
+        self.output, self.image, self.checksum = output, image, checksum
+        self.version, self.warnings = version, warnings
+
+
+# --- the inputs --------------------------------------------------------------------
+
+def regular_file(path, what):
+    """The size of a readable regular file (a link is followed: its target is
+    what goes on the disc); anything else (a folder, a pipe, a device) is
+    refused before it is read."""
+    try:
+        info = os.stat(path)
+        if not stat.S_ISREG(info.st_mode):
+            raise Refused('%s %s is not a regular file' % (what, path))
+        with open(path, 'rb'):
+            pass
+    except OSError as error:
+        raise Refused('%s %s cannot be read: %s' % (what, path, error.strerror or error))
+    if info.st_size > LARGEST_FILE:
+        raise Refused('%s %s is %s bytes; ISO 9660 as this kit writes it holds files below '
+                      '4 GiB (%s bytes)' % (what, path, number(info.st_size),
+                                            number(LARGEST_FILE + 1)))
+    return info
+
+
+def extent(pe):
+    """Bytes the file must hold for its headers, sections, resources and
+    certificate table."""
+    header = pe.DOS_HEADER.e_lfanew + 24 + pe.FILE_HEADER.SizeOfOptionalHeader
+    needs = [pe.OPTIONAL_HEADER.SizeOfHeaders, header + 40 * pe.FILE_HEADER.NumberOfSections]
+    needs += [s.PointerToRawData + s.SizeOfRawData for s in pe.sections if s.SizeOfRawData]
+    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY_DIRECTORY]
+    if security.VirtualAddress and security.Size:
+        needs.append(security.VirtualAddress + security.Size)
+    directory = getattr(pe, 'DIRECTORY_ENTRY_RESOURCE', None)
+    for rtype in directory.entries if directory else []:
+        for name in getattr(getattr(rtype, 'directory', None), 'entries', []):
+            for lang in getattr(getattr(name, 'directory', None), 'entries', []):
+                if not hasattr(lang, 'data'):
+                    continue
+                data = lang.data.struct
+                try:
+                    needs.append(pe.get_offset_from_rva(data.OffsetToData) + data.Size)
+                except pefile.PEFormatError:
+                    needs.append(float('inf'))
+    return max(needs)
+
+
+def read_installer(path, size):
+    """The installer's version as the launcher will see it (a Finding) and
+    whether it is signed. Only the headers and the resources are read (the
+    file is mapped, not loaded): an installer of any size takes as long.
+    Refuses what is not a Windows program, and one cut short."""
+    try:
+        pe = pefile.PE(path, fast_load=True)
+    except pefile.PEFormatError:
+        raise Refused('installer %s is not a Windows executable' % path)
+    try:
+        if not pe.is_exe():
+            raise Refused('installer %s is not a Windows executable' % path)
+        pe.parse_data_directories(
+            directories=[pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_RESOURCE']])
+        need = extent(pe)
+        if need > size:
+            needed = 'more than it has' if need == float('inf') else number(need)
+            raise Refused('the installer is cut short: %s bytes, its sections need %s' %
+                          (number(size), needed))
+        security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY_DIRECTORY]
+        return version_info.judge(path, *version_info.versions(pe)), bool(security.Size)
+    finally:
+        pe.close()
+
+
+def check_launcher(path, data, arch):
+    """A Windows GUI program of the given machine (the disc's is the PE32)
+    carrying the icon group that autorun.inf shows."""
+    try:
+        pe = load(data)
+    except pefile.PEFormatError:
+        raise Refused('launcher %s is not a Windows program' % path)
+    machine, magic, kind = ((0x14C, 0x10B, 'a 32-bit x86') if arch == 'win32'
+                            else (0x8664, 0x20B, 'an x64'))
+    if pe.FILE_HEADER.Machine != machine or pe.OPTIONAL_HEADER.Magic != magic:
+        raise Refused('launcher %s is not %s program (the disc takes the PE32 build, '
+                      'build/win32/OrvaneCD.exe)' % (path, kind))
+    if not pe.is_exe() or pe.OPTIONAL_HEADER.Subsystem != 2:
+        raise Refused('launcher %s is not a Windows GUI program' % path)
+    if not any(r[0] == 14 and r[1] == 101 for r in resources(pe)):
+        raise Refused('launcher %s has no icon group 101, which autorun.inf shows' % path)
+
+
+def check_text(what, text, longest):
+    if not 1 <= len(text) <= longest or not all(32 <= ord(c) < 127 for c in text):
+        raise Refused('%s %r must be 1 to %d printable ASCII characters' % (what, text, longest))
+
+
+def check_label(label):
+    check_text('label', label, LONGEST_LABEL)
+    if not label.strip(' '):
+        raise Refused('label %r is all blanks' % label)
+    if label != label.strip(' '):
+        raise Refused('label %r begins or ends with a blank, which the file systems drop' % label)
+
+
+def primary_label(label):
+    """The label as ISO 9660's primary descriptor takes it: d-characters only."""
+    return ''.join(c if c in D_CHARACTERS else '_' for c in label.upper())
+
+
+def nearest_folder(path):
+    while not os.path.isdir(path) and path != path.parent:
+        path = path.parent
+    return path
+
+
+def resolve_output(given):
+    """The disc folder's path, its parent's links and '..' resolved once, so
+    that every check and every write meet the same place. Refuses a name that
+    names no new folder, holds a control character, is not UTF-8 (the
+    checksum file names the image) or is too long for the file system."""
+    name = Path(given).name
+    if name in ('', '.', '..'):
+        raise Refused('output %r names no folder to make' % str(given))
+    if any(ord(c) < 32 or ord(c) == 127 for c in str(given)):
+        raise Refused('output %r holds a control character, which the checksum file could '
+                      'not name' % str(given))
+    if content.name_fault(name) == 'it is not valid UTF-8':
+        raise Refused('output %s is not valid UTF-8, which the checksum file needs' %
+                      content.shown(name))
+    parent = Path(os.path.realpath(Path(given).parent))
+    try:
+        longest = os.pathconf(nearest_folder(parent), 'PC_NAME_MAX')
+    except (OSError, ValueError):
+        longest = 255
+    if len(os.fsencode(name)) + LONGEST_SUFFIX > longest:
+        raise Refused('output name %s is too long: with %s the file system\'s %d bytes are '
+                      'exceeded' % (name, '.iso.sha256', longest))
+    return parent / name
+
+
+def source_date_epoch():
+    """SOURCE_DATE_EPOCH, the time every date of the disc is to have, or None."""
+    value = os.environ.get('SOURCE_DATE_EPOCH')
+    if value is None:
+        return None
+    if not value.isdigit():
+        raise Refused('SOURCE_DATE_EPOCH %r is not a number of seconds' % value)
+    return int(value)
+
+
+# --- the image ---------------------------------------------------------------------
+
+def xorriso_args(label):
+    # -r: owners 0 and modes readable by all, whoever makes the disc and with
+    # whatever umask.
+    return ['xorriso', '-as', 'mkisofs', '-quiet', '-J', '-joliet-long', '-r', '-V', label]
+
+
+def xorriso_failure(stderr, returncode):
+    lines = [line for line in stderr.splitlines() if line.strip()]
+    return lines[-1].strip() if lines else 'exit status %d' % returncode
+
+
+def graft_point(name, path):
+    """NAME=PATH for xorriso, with the '\\' and '=' of both escaped."""
+    def escape(text):
+        return str(text).replace('\\', '\\\\').replace('=', '\\=')
+    return '%s=%s' % (escape(name), escape(path))
+
+
+def image_size(label, grafts, stage):
+    """Bytes of the image xorriso would write from (name on the disc, path)
+    pairs, named in a list file (any number of tracks)."""
+    listing = stage / 'paths'
+    listing.write_bytes(b''.join(os.fsencode(graft_point(n, p)) + b'\n' for n, p in grafts))
+    result = subprocess.run(xorriso_args(label) + ['-print-size', '-graft-points',
+                                                   '-path-list', str(listing)],
+                            capture_output=True, text=True, errors='replace')
+    if result.returncode != 0 or not result.stdout.strip().isdigit():
+        raise Refused('xorriso cannot size the image: %s' %
+                      xorriso_failure(result.stderr, result.returncode))
+    return int(result.stdout) * BLOCK
+
+
+def check_fits(size, media):
+    if size > MEDIA[media]:
+        raise Refused('the image would be %s bytes, more than a %s holds (%s bytes)' %
+                      (number(size), media, number(MEDIA[media])))
+
+
+def write_image(label, disc, image, expected, report):
+    """xorriso writes the image; `report` hears how far it is."""
+    with tempfile.TemporaryFile() as errors:
+        writer = subprocess.Popen(xorriso_args(label) + ['-o', str(image), str(disc)],
+                                  stdout=subprocess.DEVNULL, stderr=errors)
+        while writer.poll() is None:
+            if image.exists():
+                report('writing the image', image.stat().st_size, expected)
+            time.sleep(0.5)
+        if writer.returncode != 0:
+            errors.seek(0)
+            raise Refused('xorriso failed: %s' % xorriso_failure(
+                errors.read().decode(errors='replace'), writer.returncode))
+
+
+def autorun_inf(label, action):
+    # action= is AutoPlay's choice for running a copy of the disc on a
+    # removable or fixed drive; for a CD, Windows shows its own.
+    lines = ['[autorun]', 'open=%s' % LAUNCHER_NAME, 'icon=%s,0' % LAUNCHER_NAME,
+             'action=%s' % action, 'label=%s' % label]
+    return ('\r\n'.join(lines) + '\r\n').encode('ascii')
+
+
+def set_primary_label(image, label):
+    """xorriso writes one label into both descriptors: the primary one gets
+    its d-character form."""
+    with open(image, 'r+b') as iso:
+        iso.seek(PRIMARY_VOLUME_DESCRIPTOR)
+        descriptor = iso.read(BLOCK)
+        if descriptor[:6] != b'\x01CD001':
+            raise Refused('xorriso wrote no primary volume descriptor where ISO 9660 has it')
+        iso.seek(PRIMARY_VOLUME_DESCRIPTOR + 40)
+        iso.write(primary_label(label).ljust(32).encode('ascii'))
+        iso.flush()
+        os.fsync(iso.fileno())
+
+
+def sha256_of(path, report):
+    digest = hashlib.sha256()
+    size, done = path.stat().st_size, 0
+    with open(path, 'rb') as made:
+        for chunk in iter(lambda: made.read(1 << 20), b''):
+            digest.update(chunk)
+            done += len(chunk)
+            report('checking the image', done, size)
+    return digest.hexdigest()
+
+
+def lay_out(disc, files, folders, epoch, report):
+    """The disc folder: every file (path on the disc, source path or bytes,
+    its time) copied with its time, then every folder given the epoch's."""
+    total, done = sum(source.stat().st_size for _, source, _ in files
+                      if isinstance(source, Path)), 0
+
+    def copied(count):
+        nonlocal done
+        done += count
+        report('copying', done, total)
+
+    for folder in folders:
+        (disc / folder).mkdir(parents=True, exist_ok=True)
+    for name, source, mtime in files:
+        (disc / name).parent.mkdir(parents=True, exist_ok=True)
+        if isinstance(source, Path):
+            outputs.copy_durable(source, disc / name, mtime, copied)
+        else:
+            outputs.write_durable(disc / name, source, mtime)
+    if epoch is not None:
+        for folder in sorted({Path(f) for f in folders} | {Path(n).parent for n, _, _ in files},
+                             key=lambda p: -len(p.parts)):
+            os.utime(disc / folder, (epoch, epoch))
+
+
+# --- the disc ------------------------------------------------------------------------
+
+def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTION, signer=None,
+              media='cd80', arch='win32', tracks=(), require_signed=False, report=None):
+    """Makes the disc folder, the image and its checksum file; returns a Disc."""
+    report = report or (lambda what, done, total: None)
+    output = resolve_output(output)
+    image = output.with_name(output.name + '.iso')
+    checksum = image.with_name(image.name + '.sha256')
+    for target in (output, image, checksum):
+        if os.path.lexists(target):
+            raise Refused('%s already exists; choose another output or remove it' % target)
+    check_label(label)
+    check_text('action', action, 100)
+    if media not in MEDIA:
+        raise Refused('medium %r is not one of %s' % (media, ', '.join(MEDIA)))
+    if shutil.which('xorriso') is None:
+        raise Refused('xorriso is not installed (run scripts/setup)')
+    if signer is not None and shutil.which('osslsigncode') is None:
+        raise Refused('osslsigncode is not installed (run scripts/setup)')
+    epoch = source_date_epoch()
+    now = time.time() if epoch is None else epoch
+
+    # The inputs, each read once and checked before anything is written; a
+    # link is followed, so that what is sized is what is copied.
+    launcher_info = regular_file(launcher, 'launcher')
+    if launcher_info.st_size > LARGEST_LAUNCHER:
+        raise Refused('launcher %s is larger than any build of the launcher' % launcher)
+    launcher_data = Path(launcher).read_bytes()
+    check_launcher(launcher, launcher_data, arch)
+    installer_info = regular_file(installer, 'installer')
+    playlist_info = regular_file(playlist, 'playlist')
+    installer_path, playlist_path = Path(os.path.realpath(installer)), Path(os.path.realpath(playlist))
+    finding, installer_signed = read_installer(installer, installer_info.st_size)
+    warnings = list(finding.warnings)
+    try:
+        entries = content.gather(tracks, LARGEST_FILE)
+    except content.ContentError as error:
+        raise Refused(str(error))
+    playlist_data = playlist_path.read_bytes() if playlist_info.st_size <= 1 << 20 else b''
+    if playlist_info.st_size == 0:
+        warnings.append('playlist %s is empty: the player will be handed nothing to play' %
+                        playlist)
+    missing = content.missing_tracks(playlist_data, list(content.DISC_OWN_FILES) +
+                                     [e.disc_path for e in entries if not e.is_folder])
+    if missing:
+        warnings.append('playlist %s names %d track%s that the disc will not hold: %s' % (
+            playlist, len(missing), '' if len(missing) == 1 else 's',
+            ', '.join(content.shown(m) for m in missing)))
+    unsigned = ([UNSIGNED_LAUNCHER] if signer is None and not is_signed(launcher_data) else []) + \
+               ([UNSIGNED_INSTALLER % installer] if not installer_signed else [])
+    if unsigned and require_signed:
+        raise Refused('%s; --require-signed asks for a signed disc' % unsigned[0])
+    warnings += unsigned
+    if signer is not None:
+        try:
+            launcher_data = sign_launcher(launcher_data, signer)
+        except SigningError as error:
+            raise Refused(str(error))
+    inf = autorun_inf(label, action)
+
+    def dated(info):
+        return info.st_mtime if epoch is None else epoch
+
+    files = [(LAUNCHER_NAME, launcher_data, dated(launcher_info)), ('autorun.inf', inf, now),
+             (INSTALLER_NAME, installer_path, dated(installer_info)),
+             (PLAYLIST_NAME, playlist_path, dated(playlist_info))]
+    files += [(e.disc_path, Path(e.source), e.mtime if epoch is None else epoch)
+              for e in entries if not e.is_folder]
+    folders = [e.disc_path for e in entries if e.is_folder]
+
+    # The exact image, signed launcher, autorun.inf and tracks included, sized
+    # before anything is written beside the outputs.
+    with tempfile.TemporaryDirectory(prefix='orvane-kit.') as stage:
+        stage = Path(stage)
+        (stage / 'launcher').write_bytes(launcher_data)
+        (stage / 'autorun.inf').write_bytes(inf)
+        staged = {LAUNCHER_NAME: stage / 'launcher', 'autorun.inf': stage / 'autorun.inf'}
+        grafts = [(name, staged.get(name, source)) for name, source, _ in files]
+        grafts += [(e.disc_path, Path(e.source)) for e in content.empty_folders(entries)]
+        size = image_size(label, grafts, stage)
+    check_fits(size, media)
+
+    made = outputs.Made()
+    try:
+        try:
+            outputs.make_parents(output.parent, made)
+        except outputs.NotAFolder as error:
+            raise Refused('%s is not a folder, so the outputs cannot go below it' % error)
+        stale = outputs.remove_stale_work(output.parent, output.name)
+        warnings += ['removed %s, the work folder of an earlier run that was stopped outright'
+                     % folder for folder in stale]
+        try:
+            work = outputs.make_work_folder(output.parent, output.name, made)
+        except OSError as error:
+            raise Refused('cannot write in %s: %s' % (output.parent, error.strerror))
+        disc = work / 'disc'
+        disc.mkdir()
+        lay_out(disc, files, folders + ['Orvane Installer'], epoch, report)
+        made_image = work / 'disc.iso'
+        write_image(label, disc, made_image, size, report)
+        check_fits(made_image.stat().st_size, media)
+        set_primary_label(made_image, label)
+        outputs.write_durable(work / 'disc.iso.sha256', ('%s  %s\n' % (
+            sha256_of(made_image, report), image.name)).encode(), now)
+        outputs.take_folder(disc, output, made)
+        outputs.take_name(made_image, image, made)
+        outputs.take_name(work / 'disc.iso.sha256', checksum, made)
+        with outputs.signals_held():
+            # The outputs and their parent folders stay; the work folder goes.
+            made.paths = [(path, how) for path, how in made.paths if path == work]
+            made.remove()
+    except outputs.Taken as taken:
+        made.remove()
+        raise Refused('%s appeared while the disc was made (another run on the same output?); '
+                      'it is left as it is, and nothing of this run remains' % taken)
+    except BaseException:
+        made.remove()
+        raise
+    return Disc(output, image, checksum, finding.summary, warnings)
