@@ -25,7 +25,7 @@ add_executable(launcher_tests
     tests/player_registration_test.cpp
     tests/player_start_test.cpp
     tests/conformance_skip_rules_test.cpp
-    tests/conformance/skip_rules.cpp
+    conformance/skip_rules.cpp
 )
 # Exceptions stay off in our code; GoogleTest's headers cope without them.
 target_link_libraries(launcher_tests PRIVATE launcher_core fake_windows GTest::gtest_main)

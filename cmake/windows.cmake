@@ -142,12 +142,12 @@ add_dependencies(e2e_fixtures e2e_planted)
 # the end-to-end scenarios on whatever Win32 it finds.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_executable(conformance EXCLUDE_FROM_ALL
-      tests/conformance/bench.cpp tests/conformance/disc.cpp tests/conformance/looks.cpp
-      tests/conformance/main.cpp tests/conformance/registry.cpp
-      tests/conformance/run.cpp tests/conformance/scenarios.cpp
-      tests/conformance/skip_rules.cpp tests/conformance/conformance.rc)
-  set_source_files_properties(tests/conformance/conformance.rc PROPERTIES
-      OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/tests/conformance/conformance.manifest)
+      conformance/bench.cpp conformance/disc.cpp conformance/looks.cpp
+      conformance/main.cpp conformance/record.cpp conformance/registry.cpp
+      conformance/run.cpp conformance/scenarios.cpp
+      conformance/skip_rules.cpp conformance/conformance.rc)
+  set_source_files_properties(conformance/conformance.rc PROPERTIES
+      OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/conformance/conformance.manifest)
   target_link_options(conformance PRIVATE -static -s -municode)
   target_link_libraries(conformance PRIVATE advapi32 user32)
   add_dependencies(e2e_fixtures conformance)

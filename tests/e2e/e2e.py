@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """End-to-end runs of the launcher under Wine, through the conformance program
-(tests/conformance/, the same program a person runs on Windows): this side
+(conformance/, the same program a person runs on Windows): this side
 keeps only what Linux alone can do. Each tier has a prefix, an Xvfb display,
 drive E: of type CD-ROM over a folder the program lays each disc out in, and a
 copy of build/conformance; around every run it checks that nothing in the
@@ -28,7 +28,7 @@ import sys
 import screenshots
 from machine import ROOT, WINE32, Tier
 
-TABLE = ROOT / 'tests' / 'conformance' / 'scenarios.cpp'
+TABLE = ROOT / 'conformance' / 'scenarios.cpp'
 BUNDLE = ROOT / 'build' / 'conformance'
 FALLBACK = 'e2e_launcher_system_folder_routes.exe'
 LAUNCHERS = {'win32': 'OrvaneCD.exe', 'win64': 'x64\\OrvaneCD.exe', 'win32ja': 'OrvaneCD.exe',
@@ -40,11 +40,11 @@ SKIPPED = 77
 
 def names(tier=''):
     """All scenarios, or those a tier runs: under code page 932 the ones that
-    depend on the code page; under 1252 all but the double-byte ones, and
+    depend on the code page or the user's language; under 1252 all but the double-byte ones, and
     none that a person answers (Wine shows no elevation prompt)."""
     lines = TABLE.read_text().splitlines()
     if tier == 'win32ja':
-        lines = [line for line in lines if '.codePage = true' in line]
+        lines = [line for line in lines if '.codePage = true' in line or '.japanesePrompts' in line]
     elif tier:
         lines = [line for line in lines if '{dbcs}' not in line and '.personPresses' not in line]
     return [m.group(1) for m in map(re.compile(r'\{\.name = L"(\w+)"').search, lines) if m]

@@ -2,11 +2,16 @@
 // ORVANE_E2E_INSTALLER says for this run and exits with the code it gives.
 // The scenario holds one part a run, separated by ';'; each part holds actions
 // separated by ',':  reg=<AppDir>@<hex version>[@<autorun>]  del  exit=<code>
+// What it registers carries the marker value with ORVANE_E2E_MARKER's data
+// (the conformance program recorded it before the launcher started), and it
+// deletes only a registration that carries that marker.
 #include <stdlib.h>
+#include <wchar.h>
 
 #include "fixture_record.h"
 
-static const char kKey[] = "Software\\Ervast\\Orvane";
+static const wchar_t kKey[] = L"Software\\Ervast\\Orvane";
+static const wchar_t kMarker[] = L"OrvaneConformanceRun";
 
 static int CountEarlierRuns()
 {
@@ -33,27 +38,54 @@ static int CountEarlierRuns()
     return runs;
 }
 
-static void Register(char* entry)
+static wchar_t Marker[64];
+
+static void SetText(HKEY key, const wchar_t* name, const wchar_t* text)
 {
-    char* version = strchr(entry, '@');
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                   static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+}
+
+static void SetNumber(HKEY key, const wchar_t* name, DWORD number)
+{
+    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
+}
+
+// The marker first: a key cut short by a kill is still known as this run's.
+static void Register(wchar_t* entry)
+{
+    wchar_t* version = wcschr(entry, L'@');
     if (version != nullptr)
-        *version++ = '\0';
-    char* autorun = version != nullptr ? strchr(version, '@') : nullptr;
+        *version++ = L'\0';
+    wchar_t* autorun = version != nullptr ? wcschr(version, L'@') : nullptr;
     if (autorun != nullptr)
-        *autorun++ = '\0';
+        *autorun++ = L'\0';
     HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
         return;
-    RegSetValueExA(key, "AppDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(entry),
-                   static_cast<DWORD>(strlen(entry) + 1));
-    if (version != nullptr) {
-        DWORD value = strtoul(version, nullptr, 16);
-        RegSetValueExA(key, "PlayerVersion", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4);
-    }
-    DWORD on = autorun != nullptr ? strtoul(autorun, nullptr, 10) : 1;
-    RegSetValueExA(key, "AutorunPlayListCDs", 0, REG_DWORD, reinterpret_cast<BYTE*>(&on), 4);
+    SetText(key, kMarker, Marker);
+    SetText(key, L"AppDir", entry);
+    if (version != nullptr)
+        SetNumber(key, L"PlayerVersion", wcstoul(version, nullptr, 16));
+    SetNumber(key, L"AutorunPlayListCDs", autorun != nullptr ? wcstoul(autorun, nullptr, 10) : 1);
     RegCloseKey(key);
+}
+
+// Deletes the registration only when it carries this run's marker.
+static void Unregister()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    wchar_t marker[64] = {};
+    DWORD type = 0, size = sizeof marker - sizeof(wchar_t);
+    bool ours = RegQueryValueExW(key, kMarker, nullptr, &type, reinterpret_cast<BYTE*>(marker),
+                                 &size) == ERROR_SUCCESS &&
+                type == REG_SZ && Marker[0] != L'\0' && wcscmp(marker, Marker) == 0;
+    RegCloseKey(key);
+    if (ours)
+        RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
@@ -61,29 +93,30 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     int run = CountEarlierRuns();
     AppendRecord("installer", GetCommandLineA());
 
-    static char scenario[4096];
-    if (GetEnvironmentVariableA("ORVANE_E2E_INSTALLER", scenario, sizeof scenario) == 0)
+    static wchar_t scenario[4096];
+    GetEnvironmentVariableW(L"ORVANE_E2E_MARKER", Marker, 64);
+    if (GetEnvironmentVariableW(L"ORVANE_E2E_INSTALLER", scenario, 4096) == 0)
         return 0;
-    char* part = scenario;
+    wchar_t* part = scenario;
     for (int i = 0; i < run && part != nullptr; ++i) {
-        part = strchr(part, ';');
+        part = wcschr(part, L';');
         if (part != nullptr)
             ++part;
     }
     if (part == nullptr)
         return 0;
-    char* end = strchr(part, ';');
+    wchar_t* end = wcschr(part, L';');
     if (end != nullptr)
-        *end = '\0';
+        *end = L'\0';
 
     int exitCode = 0;
-    for (char* action = strtok(part, ","); action != nullptr; action = strtok(nullptr, ",")) {
-        if (strncmp(action, "reg=", 4) == 0)
+    for (wchar_t* action = wcstok(part, L","); action != nullptr; action = wcstok(nullptr, L",")) {
+        if (wcsncmp(action, L"reg=", 4) == 0)
             Register(action + 4);
-        else if (strcmp(action, "del") == 0)
-            RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
-        else if (strncmp(action, "exit=", 5) == 0)
-            exitCode = atoi(action + 5);
+        else if (wcscmp(action, L"del") == 0)
+            Unregister();
+        else if (wcsncmp(action, L"exit=", 5) == 0)
+            exitCode = _wtoi(action + 5);
     }
     return exitCode;
 }

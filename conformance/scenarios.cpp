@@ -54,6 +54,10 @@ const std::vector<Scenario> kScenarios = {
     {.name = L"user_key_without_appdir_beside_machine_key", .registry = {Reg(Root::User, nullptr, kV1_3, kAbsent), Reg(Root::Machine, L"{player}", kV1_3)}, .exitCode = 0xFFFFFFFE},
     {.name = L"no_key_installer_without_version", .disc = L"none", .exitCode = 1},
     {.name = L"no_key_installer_0_0", .disc = L"0_0", .exitCode = 0},
+    // Version resources Windows reads otherwise than a naive reader: only id 1,
+    // in the user's language.
+    {.name = L"no_key_installer_version_under_id_2", .disc = L"id2", .exitCode = 1},
+    {.name = L"installer_versions_by_language", .disc = L"languages", .registry = {Reg(Root::User, L"{player}", kV1_3)}, .answers = "n", .japanesePrompts = {kUpdate}, .exitCode = 0, .started = {kPlayer}},
     {.name = L"install_yes", .prompts = {kInstall}, .answers = "y", .installer = kRegistersNew, .exitCode = 0, .started = {kInstaller, kNewPlayer}},
     {.name = L"install_no", .prompts = {kInstall}, .answers = "n", .installer = kRegistersNew, .exitCode = 1},
     {.name = L"install_exit_1", .prompts = {kInstall}, .answers = "y", .installer = L"exit=1", .exitCode = 0xFFFFFFFD, .started = {kInstaller}},

@@ -183,16 +183,17 @@ static DWORD RunLauncher(const Scenario& scenario, Run& run)
     return code;
 }
 
-static std::wstring RecordPath()
+static std::wstring StartsPath()
 {
-    return machine.work + L"record.txt";
+    return machine.work + L"starts.txt";
 }
 
-// The fixtures' record, one line a start, in the ANSI code page.
-static std::vector<std::wstring> ReadRecord()
+// The fixtures' list of the programs started, one line a start, in the ANSI
+// code page.
+static std::vector<std::wstring> ReadStarts()
 {
     std::vector<std::wstring> lines;
-    HANDLE file = CreateFileW(RecordPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    HANDLE file = CreateFileW(StartsPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return lines;
@@ -230,7 +231,7 @@ static bool SameStart(const std::wstring& recorded, const std::wstring& expected
 static void CheckStarts(Run& run, const Scenario& scenario)
 {
     std::vector<std::wstring> started, folders, expected;
-    for (const std::wstring& line : ReadRecord()) {
+    for (const std::wstring& line : ReadStarts()) {
         if (line.rfind(L"player-folder\t", 0) == 0)
             folders.push_back(line.substr(14));
         else
@@ -324,6 +325,11 @@ static bool BestFitsQuote()
     return narrow[0] == '"' && narrow[1] == '\0';
 }
 
+bool UserLanguageIsJapanese()
+{
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
+}
+
 std::wstring RunScenario(const Scenario& given)
 {
     Scenario scenario = given;
@@ -331,16 +337,17 @@ std::wstring RunScenario(const Scenario& given)
         scenario.exitCode = 0xFFFFFFFA;
         scenario.started.clear();
     }
+    if (!scenario.japanesePrompts.empty() && UserLanguageIsJapanese())
+        scenario.prompts = scenario.japanesePrompts;
     Run run{};
     std::wstring why;
     if (!LayOutDisc(scenario, &why) || !WriteScenarioRegistry(scenario, &why))
         return why;
-    DeleteFileW(RecordPath().c_str());
-    ScopedVariable record(L"ORVANE_E2E_RECORD", RecordPath());
+    DeleteFileW(StartsPath().c_str());
+    ScopedVariable starts(L"ORVANE_E2E_RECORD", StartsPath());
     ScopedVariable installer(L"ORVANE_E2E_INSTALLER", Expand(scenario.installer));
-    // Windows searches the program's folder first for DLLs; Wine, asked to.
-    if (machine.underWine && scenario.plantedOrder)
-        SetWineSearchOrder(Expand(scenario.program));
+    // What the stand-in installer writes carries this run's marker.
+    ScopedVariable marker(L"ORVANE_E2E_MARKER", machine.runId);
 
     if (scenario.personPresses != nullptr)
         Say(std::wstring(L"now: answer our box yourself if it stays; Windows will ask whether "

@@ -43,6 +43,11 @@ struct Scenario {
     // Where the code page turns U+FF02 into '"' (best fit): ends with
     // LauncherPathFailed, nothing started, instead of the outcome below.
     bool bestFitQuote = false;
+    // The installer's version depends on the user's language ("languages":
+    // 1.3 in English (United States), 2.5 in Japanese): where it is Japanese,
+    // these boxes appear instead of `prompts`; elsewhere but in English (United
+    // States) the scenario cannot tell and is skipped.
+    std::vector<const wchar_t*> japanesePrompts = {};
     DWORD exitCode;
     std::vector<const wchar_t*> started = {};  // record lines: kind, tab, command line
 };
@@ -55,8 +60,9 @@ struct Machine {
     std::wstring bundle;      // the program's folder, ending in '\'
     std::wstring archFolder;  // bundle or bundle\x64\: fixtures of the launcher's machine
     std::wstring launcher;
-    std::wstring work;        // ending in '\'
+    std::wstring work;        // this program's own folder, ending in '\'
     std::wstring disc;        // the disc's root (a folder, or the drive given), ending in '\'
+    std::wstring runId;       // the marker's data in every key this run writes
     bool givenDrive = false;
     bool noDisplay = false;
     bool interactive = false;
@@ -66,7 +72,6 @@ struct Machine {
     bool uac = true;          // Vista on: elevation, virtualization, the elevation prompt
     bool elevated = false;    // or, without UAC, an administrator
     bool mayWriteMachine = false;
-    bool machineRegistered = false;  // a player registered for the machine before the run
 };
 
 extern Machine machine;
@@ -77,29 +82,54 @@ std::wstring Widen(const std::string& text, UINT codePage);
 std::string Narrow(const std::wstring& text, UINT codePage);
 void Say(const std::wstring& line);
 
-// The disc.
+// The records of what a run makes (record.cpp): written whole and flushed
+// before it is made, read by the next run should this one not end, dropped
+// once it is gone. One line an entry, fields separated by tabs.
+using Lines = std::vector<std::wstring>;
+enum class RecordState { None, Read, Unreadable };
+bool WriteRecord(const std::wstring& path, const wchar_t* kind, const Lines& lines);
+RecordState ReadRecord(const std::wstring& path, const wchar_t* kind, Lines* lines);
+bool DropRecord(const std::wstring& path);
+std::vector<std::wstring> Fields(const std::wstring& line);
+std::wstring HexOf(const std::vector<BYTE>& bytes);
+bool BytesOf(const std::wstring& hex, std::vector<BYTE>* bytes);
+
+// Changes to the registry and the disc, one at a time: the main thread's, the
+// Ctrl+C handler's and the end of a session's. StopChanges blocks them for
+// good, for whoever then removes what the run made and ends the process.
+class Changing {
+public:
+    Changing();
+    ~Changing();
+    Changing(const Changing&) = delete;
+    Changing& operator=(const Changing&) = delete;
+};
+void StopChanges();
+
+// The disc: laid out by record, removed by record.
 bool PrepareDiscPlace(std::wstring* why);
 bool LayOutDisc(const Scenario& scenario, std::wstring* why);
+bool ClearDisc(std::wstring* why);
 std::wstring SnapshotDisc();
-void ReleaseDiscPlace();
 
-// The registry. The player's registration is saved before anything changes
-// (to a file that the next run puts back first should this one not end), put
-// back after every scenario and at the end; each returns false, saying why,
-// when it could not be done, and the file then stays.
-bool SaveRegistration(std::wstring* why);
-bool RestoreRegistration(std::wstring* why);
-bool FinishRegistration(std::wstring* why);
-// Blocks every registry change from now on: for the Ctrl+C handler, which
-// finishes the registration itself and ends the process.
-void StopRegistryChanges();
-void SetWineSearchOrder(const std::wstring& program);
+// The registry. Where the player is registered (the key's full name), empty
+// when nowhere; the vendor key made for the run where it is absent; a
+// scenario's keys, recorded and then written; every key a run recorded
+// removed where it holds what was recorded, the run's vendor keys too with
+// `wholeRun` (false, saying why, when one does not, or may not be removed).
+std::wstring FindPlayerRegistration();
+bool PrepareRegistry(std::wstring* why);
 bool WriteScenarioRegistry(const Scenario& scenario, std::wstring* why);
+bool ClearRegistry(bool wholeRun, std::wstring* why);
 std::vector<std::wstring> SnapshotRegistry();
 
 // How the launcher's box is drawn, read while it is shown: an empty text when
 // as the manifest asks (or where the system cannot tell), else what differs.
 std::wstring CheckBoxLooks(DWORD processId, HWND box);
+
+// Whether the user's interface language is Japanese, which picks the
+// version resource of that language where a file has one.
+bool UserLanguageIsJapanese();
 
 // One scenario: an empty text when it passed, else what differed.
 std::wstring RunScenario(const Scenario& scenario);

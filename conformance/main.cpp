@@ -2,10 +2,14 @@
 //   conformance.exe [--list] [--only NAME...] [--launcher PATH] [--disc X:]
 //                   [--no-display] [--interactive] [--bench N]
 // One line a scenario (ok, FAIL with what differed, skip with why), then the
-// counts; exit code 0 only when none failed. A registration of the player
-// that was there before is put back after every scenario and at the end.
+// counts; exit code 0 only when none failed. It changes nothing of the
+// person's: where the player is registered it refuses before it writes
+// anything, and it removes only the keys and disc files it recorded and
+// marked, as it left them.
 #include "conformance.h"
 #include "skip_rules.h"
+
+#include <sddl.h>
 
 Machine machine;
 extern HANDLE CurrentJob;
@@ -100,29 +104,67 @@ static void LookAtRights()
     machine.elevated = member != FALSE;
 }
 
-// The log and the work folder beside the program, or in %TEMP% where its
-// folder is read-only.
-static HANDLE CreateLog(const std::wstring& folder)
+static const wchar_t kWorkMark[] = L"orvane-conformance-work.txt";
+
+// The log beside the program, or in %TEMP%\orvane-conformance\ where its
+// folder is read-only; an earlier run's log is added to, never overwritten.
+static HANDLE OpenLog(const std::wstring& folder)
 {
-    return CreateFileW((folder + L"conformance.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE log = CreateFileW((folder + L"conformance.log").c_str(), FILE_APPEND_DATA,
+                             FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS) {
+        DWORD written = 0;
+        WriteFile(log, "\r\n", 2, &written, nullptr);
+    }
+    return log;
 }
 
-static bool ChooseWorkFolder()
+static bool ChooseFolder()
 {
     std::wstring folder = machine.bundle;
-    Log = CreateLog(folder);
+    Log = OpenLog(folder);
     if (Log == INVALID_HANDLE_VALUE) {
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
         folder = std::wstring(temp) + L"orvane-conformance\\";
         CreateDirectoryW(folder.c_str(), nullptr);
-        Log = CreateLog(folder);
+        Log = OpenLog(folder);
     }
     machine.work = folder + L"work\\";
+    return Log != INVALID_HANDLE_VALUE;
+}
+
+// The work folder is this program's only where its mark is: one of the same
+// name that it did not make is never used.
+static bool WorkFolderIsOurs()
+{
+    return GetFileAttributesW(machine.work.c_str()) == INVALID_FILE_ATTRIBUTES ||
+           GetFileAttributesW((machine.work + kWorkMark).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+static bool MakeWorkFolder()
+{
     CreateDirectoryW(machine.work.c_str(), nullptr);
-    return Log != INVALID_HANDLE_VALUE &&
-           GetFileAttributesW(machine.work.c_str()) != INVALID_FILE_ATTRIBUTES;
+    HANDLE mark = CreateFileW((machine.work + kWorkMark).c_str(), GENERIC_WRITE, 0, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (mark == INVALID_HANDLE_VALUE)
+        return false;
+    static const char kText[] = "This folder is conformance.exe's own: its stand-in players, "
+                                "its disc and the records of what it writes.\r\n";
+    DWORD written = 0;
+    WriteFile(mark, kText, sizeof kText - 1, &written, nullptr);
+    CloseHandle(mark);
+    return true;
+}
+
+// This run's id, the data of the marker value in every key it writes.
+static std::wstring MakeRunId()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    wchar_t id[48];
+    wsprintfW(id, L"%08X%08X-%u", now.dwHighDateTime, now.dwLowDateTime, GetCurrentProcessId());
+    return id;
 }
 
 // What the log begins with: the machine the results come from.
@@ -183,6 +225,7 @@ static void LookAtMachine()
     machine.windows64 = wow64 != FALSE;
     LookAtRights();
     machine.mayWriteMachine = machine.underWine || machine.elevated;
+    machine.runId = MakeRunId();
     machine.launcher64 = IsPe32Plus(machine.launcher);
     machine.archFolder = machine.bundle + (machine.launcher64 ? L"x64\\" : L"");
 }
@@ -203,8 +246,8 @@ static std::wstring SkipReason(const Scenario& scenario)
     WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Expand(scenario.program).c_str(), -1,
                         nullptr, 0, nullptr, &lossy);
     needs.namesFit = !lossy || scenario.bestFitQuote;
+    needs.byLanguage = !scenario.japanesePrompts.empty();
     Offers offers;
-    offers.machineRegistered = machine.machineRegistered;
     offers.uac = machine.uac;
     offers.elevated = machine.elevated;
     offers.underWine = machine.underWine;
@@ -214,6 +257,7 @@ static std::wstring SkipReason(const Scenario& scenario)
     offers.interactive = machine.interactive;
     offers.doubleByte = !Expand(L"{dbcs}").empty();
     offers.longPathsFit = !Expand(L"{long259}").empty();
+    offers.knownLanguage = UserLanguageIsJapanese() || GetUserDefaultUILanguage() == 0x0409;
     const wchar_t* reason = ::SkipReason(needs, offers);
     return reason != nullptr ? reason : L"";
 }
@@ -253,16 +297,78 @@ static bool CheckVirtualization()
     return told && !enabled;
 }
 
-// Ctrl+C or a closed window while the registration is held: the main thread
-// makes no registry change after this, whatever step it is in.
-static BOOL WINAPI OnStop(DWORD)
+// Removes what a scenario made (and with `wholeRun` what the run made for
+// all of them), saying why when something stays.
+static bool ClearAll(bool wholeRun, std::wstring* why)
+{
+    std::wstring disc;
+    bool registry = ClearRegistry(wholeRun, why);
+    bool cleared = ClearDisc(&disc) && registry;
+    if (!disc.empty())
+        *why += (why->empty() ? L"" : L"; ") + disc;
+    return cleared;
+}
+
+// Stopped (Ctrl+C, a closed window, the end of the session): the launcher and
+// what it started end with the job, then what the run made goes; the main
+// thread makes no change after this, whatever step it is in.
+static void Stop(const wchar_t* how)
 {
     TerminateJobObject(CurrentJob, 1);
-    StopRegistryChanges();
+    StopChanges();
     std::wstring why;
-    Say(FinishRegistration(&why) ? L"stopped: the player's registration is put back"
-                                 : L"stopped: " + why);
+    Say(ClearAll(true, &why) ? std::wstring(L"stopped by ") + how + L": what this run made is removed"
+                       : std::wstring(L"stopped by ") + how + L": " + why);
+}
+
+static BOOL WINAPI OnConsoleStop(DWORD)
+{
+    Stop(L"Ctrl+C or a closed window");
     ExitProcess(3);
+}
+
+// Console programs get no console event at logoff or shutdown ("Interactive
+// applications are terminated at logoff"): a hidden window hears the end of
+// the session instead.
+static LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_QUERYENDSESSION)
+        return TRUE;
+    if (message == WM_ENDSESSION && wParam)
+        Stop(L"the end of the session");
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+static DWORD WINAPI WatchSession(void*)
+{
+    WNDCLASSW type = {};
+    type.lpfnWndProc = OnSessionMessage;
+    type.hInstance = GetModuleHandleW(nullptr);
+    type.lpszClassName = L"OrvaneConformanceSession";
+    RegisterClassW(&type);
+    CreateWindowExW(0, type.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                    type.hInstance, nullptr);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        DispatchMessageW(&message);
+    return 0;
+}
+
+// One run at a time on the machine, across sessions, users and elevation:
+// a mutex everyone may open, so that a standard user's run sees an elevated
+// one (which it may not open fully: ERROR_ACCESS_DENIED).
+static bool AnotherRunIsOn()
+{
+    PSECURITY_DESCRIPTOR everyone = nullptr;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;WD)", SDDL_REVISION_1,
+                                                             &everyone, nullptr))
+        attributes.lpSecurityDescriptor = everyone;
+    HANDLE mutex = CreateMutexW(&attributes, FALSE, L"Global\\OrvaneConformanceRun");
+    DWORD error = GetLastError();
+    LocalFree(everyone);
+    // Held by this process until it ends.
+    return mutex == nullptr || error == ERROR_ALREADY_EXISTS;
 }
 
 struct Options {
@@ -346,9 +452,9 @@ static int RunAll(const Options& options)
         }
         DWORD started = GetTickCount();
         std::wstring failures = RunScenario(scenario), why;
-        if (!RestoreRegistration(&why)) {
+        if (!ClearAll(false, &why)) {
             Say(L"FAIL " + std::wstring(scenario.name) + L": " + failures +
-                (failures.empty() ? L"" : L"; ") + L"the registration cannot be put back: " + why);
+                (failures.empty() ? L"" : L"; ") + L"the run stops: " + why);
             ++failed;
             break;
         }
@@ -384,6 +490,34 @@ static void KeepOwnConsoleOpen()
     ReadConsoleW(input, line, 64, &read, nullptr);
 }
 
+// What a run does before the first scenario; why it cannot run, or empty.
+// Nothing is written before the checks that may refuse (the log aside).
+static std::wstring Begin()
+{
+    if (!IsFile(machine.launcher))
+        return L"no launcher at " + machine.launcher;
+    if (!WorkFolderIsOurs())
+        return machine.work + L" is not this program's (it has no " + kWorkMark +
+               L"): nothing was changed; move it away, or run this program from another folder";
+    // What a run that did not end left: its own marked keys and disc files.
+    std::wstring why;
+    if (!ClearAll(true, &why))
+        return why + L"; nothing else was changed";
+    std::wstring registered = FindPlayerRegistration();
+    if (!registered.empty())
+        return L"the Orvane player is registered here (" + registered + L"), and this program "
+               L"changes nothing of the person's: nothing was changed. Run it where the player "
+               L"is not installed: another machine or a virtual machine, or, for the current "
+               L"user's key alone, another account";
+    if (!MakeWorkFolder())
+        return L"cannot make the work folder " + machine.work;
+    if (!InstallPlayers())
+        return L"cannot install the stand-in player in " + machine.work;
+    if (!PrepareDiscPlace(&why) || !PrepareRegistry(&why))
+        return why;
+    return L"";
+}
+
 static int Run(int argc, wchar_t** argv)
 {
     wchar_t self[MAX_PATH];
@@ -405,16 +539,13 @@ static int Run(int argc, wchar_t** argv)
             Say(scenario.name);
         return 0;
     }
-    // Two runs at once would each save the other's test registration as the
-    // real one.
-    CreateMutexW(nullptr, FALSE, L"Local\\OrvaneConformanceRun");
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (AnotherRunIsOn()) {
         Say(L"cannot run: another run of this program is not finished");
         return 2;
     }
     LookAtMachine();
-    if (!ChooseWorkFolder()) {
-        Say(L"cannot run: no folder for the log and the work");
+    if (!ChooseFolder()) {
+        Say(L"cannot run: no folder for the log");
         return 2;
     }
     DescribeMachine();
@@ -423,26 +554,17 @@ static int Run(int argc, wchar_t** argv)
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     SetInformationJobObject(CurrentJob, JobObjectExtendedLimitInformation, &limits,
                             sizeof limits);
-    // From before the registration is saved until it is back.
-    SetConsoleCtrlHandler(OnStop, TRUE);
-    std::wstring why;
-    if (!IsFile(machine.launcher))
-        why = L"no launcher at " + machine.launcher;
-    else if (!InstallPlayers())
-        why = L"cannot install the stand-in player in " + machine.work;
-    else if (!PrepareDiscPlace(&why) || !SaveRegistration(&why))
-        why = why.empty() ? L"cannot prepare the disc" : why;
-    int status = 2;
-    if (!why.empty())
+    SetConsoleCtrlHandler(OnConsoleStop, TRUE);
+    CloseHandle(CreateThread(nullptr, 0, WatchSession, nullptr, 0, nullptr));
+    std::wstring why = Begin();
+    if (!why.empty()) {
         Say(L"cannot run: " + why);
-    else
-        status = options.benchRuns > 0 ? RunBench(options.benchRuns) : RunAll(options);
-    std::wstring unfinished;
-    bool putBack = FinishRegistration(&unfinished);
-    SetConsoleCtrlHandler(OnStop, FALSE);
-    ReleaseDiscPlace();
-    if (!putBack) {
-        Say(L"cannot end as it began: " + unfinished);
+        return 2;
+    }
+    int status = options.benchRuns > 0 ? RunBench(options.benchRuns) : RunAll(options);
+    std::wstring left;
+    if (!ClearAll(true, &left)) {
+        Say(L"cannot end as it began: " + left);
         return 2;
     }
     return status;

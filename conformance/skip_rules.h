@@ -12,10 +12,10 @@ struct Needs {
     bool person = false;            // a person answers Windows' elevation prompt
     bool doubleByte = false;        // a double-byte name ending in the separator's byte
     bool namesFit = true;           // its names can be written in the ANSI code page
+    bool byLanguage = false;        // the outcome follows the user's language
 };
 
 struct Offers {
-    bool machineRegistered = false;  // a real player registered for the machine
     bool uac = true;                 // Vista on; XP has no elevation and no prompt for it
     bool elevated = false;           // without UAC: an administrator
     bool underWine = false;
@@ -25,6 +25,7 @@ struct Offers {
     bool interactive = false;
     bool doubleByte = false;         // the ANSI code page has such a name
     bool longPathsFit = true;        // the disc folder leaves room for 259-character paths
+    bool knownLanguage = true;       // the user's language is English (US) or Japanese
 };
 
 // nullptr when the scenario can run.

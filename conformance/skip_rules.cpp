@@ -21,11 +21,6 @@ static const wchar_t* ElevationPromptSkip(const Offers& offers)
 
 const wchar_t* SkipReason(const Needs& needs, const Offers& offers)
 {
-    if (offers.machineRegistered && !MayWriteMachine(offers))
-        return offers.uac ? L"a player is registered for the machine, which only an "
-                            L"administrator may set aside: run as administrator"
-                          : L"a player is registered for the machine, which only an "
-                            L"administrator may set aside: run from an administrator's account";
     if (needs.machineKey && !MayWriteMachine(offers))
         return offers.uac ? L"writes HKEY_LOCAL_MACHINE: run as administrator"
                           : L"writes HKEY_LOCAL_MACHINE: run from an administrator's account";
@@ -48,5 +43,8 @@ const wchar_t* SkipReason(const Needs& needs, const Offers& offers)
         return L"the ANSI code page has no double-byte character that ends in '\\'";
     if (!needs.namesFit)
         return L"its names cannot be written in the ANSI code page";
+    if (needs.byLanguage && !offers.knownLanguage)
+        return L"which version Windows takes depends on the user's language, here neither "
+               L"English (United States) nor Japanese";
     return nullptr;
 }
