@@ -90,6 +90,8 @@ enum class RecordState { None, Read, Unreadable };
 bool WriteRecord(const std::wstring& path, const wchar_t* kind, const Lines& lines);
 RecordState ReadRecord(const std::wstring& path, const wchar_t* kind, Lines* lines);
 bool DropRecord(const std::wstring& path);
+// Whether a run that did not end left records in the work folder.
+bool RecordsLeft();
 std::vector<std::wstring> Fields(const std::wstring& line);
 std::wstring HexOf(const std::vector<BYTE>& bytes);
 bool BytesOf(const std::wstring& hex, std::vector<BYTE>* bytes);

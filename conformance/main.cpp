@@ -339,7 +339,7 @@ static LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wPara
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-static DWORD WINAPI WatchSession(void*)
+static DWORD WINAPI WatchSession(void* ready)
 {
     WNDCLASSW type = {};
     type.lpfnWndProc = OnSessionMessage;
@@ -348,6 +348,7 @@ static DWORD WINAPI WatchSession(void*)
     RegisterClassW(&type);
     CreateWindowExW(0, type.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                     type.hInstance, nullptr);
+    SetEvent(ready);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0)
         DispatchMessageW(&message);
@@ -501,8 +502,11 @@ static std::wstring Begin()
                L"): nothing was changed; move it away, or run this program from another folder";
     // What a run that did not end left: its own marked keys and disc files.
     std::wstring why;
+    bool earlier = RecordsLeft();
     if (!ClearAll(true, &why))
         return why + L"; nothing else was changed";
+    if (earlier)
+        Say(L"note: a run before this one did not end; what it made is removed");
     std::wstring registered = FindPlayerRegistration();
     if (!registered.empty())
         return L"the Orvane player is registered here (" + registered + L"), and this program "
@@ -555,12 +559,15 @@ static int Run(int argc, wchar_t** argv)
     SetInformationJobObject(CurrentJob, JobObjectExtendedLimitInformation, &limits,
                             sizeof limits);
     SetConsoleCtrlHandler(OnConsoleStop, TRUE);
-    CloseHandle(CreateThread(nullptr, 0, WatchSession, nullptr, 0, nullptr));
     std::wstring why = Begin();
     if (!why.empty()) {
         Say(L"cannot run: " + why);
         return 2;
     }
+    HANDLE watching = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(CreateThread(nullptr, 0, WatchSession, watching, 0, nullptr));
+    WaitForSingleObject(watching, 10000);
+    CloseHandle(watching);
     int status = options.benchRuns > 0 ? RunBench(options.benchRuns) : RunAll(options);
     std::wstring left;
     if (!ClearAll(true, &left)) {

@@ -75,6 +75,16 @@ RecordState ReadRecord(const std::wstring& path, const wchar_t* kind, Lines* lin
     return RecordState::Read;
 }
 
+bool RecordsLeft()
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((machine.work + L"*.record").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
 bool DropRecord(const std::wstring& path)
 {
     return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;

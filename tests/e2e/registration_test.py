@@ -1,49 +1,43 @@
 #!/usr/bin/env python3
-"""The conformance program leaves a real registration of the player as it found
-it. The player's key, under the current user and in the machine's 32-bit view,
-is seeded with values of every awkward kind; the program is run normally, with
-an empty and with a cut saved copy of an earlier run (both refused, the copy
-kept), and killed while a scenario runs and then run again. The key's export
-after each row must equal the one before, byte for byte.
+"""The conformance program touches only what it made. One table, each row a
+situation on a person's machine and what must hold after the program ran:
+a real registration of the player (values of every kind, a subkey) under the
+current user, or in the machine's 32-bit view, is refused before anything is
+written, and its export is the same byte for byte; a run killed while a box is
+shown leaves its own marked keys, which the next run removes; a leftover key
+that an installer changed since is left as it is, and the run stops; a drive
+given with --disc that holds a person's file and a folder link to a folder
+outside it is not touched.
 Usage: registration_test.py TIER (its prefix set up by e2e.py setup)"""
+import os
+import shutil
 import subprocess
 import sys
 import time
 
 from machine import WINE32, Tier
 
-KEYS = (r'HKEY_CURRENT_USER\Software\Ervast',
-        r'HKEY_LOCAL_MACHINE\Software\WOW6432Node\Ervast')
+VENDOR_KEYS = (r'HKEY_CURRENT_USER\Software\Ervast',
+               r'HKEY_LOCAL_MACHINE\Software\WOW6432Node\Ervast')
 LAUNCHERS = {'win32': 'OrvaneCD.exe', 'win64': 'x64\\OrvaneCD.exe'}
-LARGE = 1100 * 1024  # above the 1 MiB a fixed buffer would hold
+CAPTION = 'Orvane PlayList CD'
 
 
 def hex_bytes(data):
-    """A .reg file's hex list, folded as regedit writes it."""
-    lines = [','.join('%02x' % b for b in data[i:i + 25]) for i in range(0, len(data), 25)]
-    return ',\\\r\n  '.join(lines)
+    """A .reg file's hex list."""
+    return ','.join('%02x' % b for b in data)
 
 
-def utf16(text, terminated=True):
-    return (text + ('\0' if terminated else '')).encode('utf-16-le')
-
-
-def seed_lines():
-    values = [
-        '@="the default value"',
-        '"AppDir"=hex(1):' + hex_bytes(utf16('C:\\Unterminated', terminated=False)),
-        '"Multi"=hex(7):' + hex_bytes(utf16('one\0two\0')),
-        '"Expand"=hex(2):' + hex_bytes(utf16('%TEMP%\\x')),
-        '"Quad"=hex(b):' + hex_bytes(bytes(range(1, 9))),
-        '"Large"=hex:' + hex_bytes(bytes(i % 251 for i in range(LARGE))),
-        '"AfterLarge"=dword:00000007',
-        '"NoData"=hex(0):',
-    ]
-    lines = ['Windows Registry Editor Version 5.00', '']
-    for key in KEYS:
-        lines += ['[-%s]' % key, '', '[%s\\Orvane]' % key] + values + \
-                 ['', '[%s\\Orvane\\Empty]' % key, '']
-    return lines
+def registration(key):
+    """A real registration of every awkward kind, as an installer leaves it."""
+    text = [('@="the default value"'),
+            '"AppDir"=hex(1):' + hex_bytes('C:\\Unterminated'.encode('utf-16-le')),
+            '"Multi"=hex(7):' + hex_bytes('one\0two\0\0'.encode('utf-16-le')),
+            '"Expand"=hex(2):' + hex_bytes('%TEMP%\\x\0'.encode('utf-16-le')),
+            '"Quad"=hex(b):' + hex_bytes(bytes(range(1, 9))),
+            '"PlayerVersion"=dword:00010003', '"NoData"=hex(0):']
+    return ['[%s\\Orvane]' % key] + text + ['', '[%s\\Orvane\\Settings]' % key,
+                                           '"Volume"=dword:00000050', '']
 
 
 class Machine:
@@ -51,27 +45,33 @@ class Machine:
         self.tier = Tier(arch)
         self.arch = arch
         self.bundle = self.tier.dir / 'conformance'
-        self.saved = self.bundle / 'work' / 'saved-registration.bin'
+        self.disc = self.tier.dir / 'disc'
         self.files = self.tier.records / 'registration'
         self.files.mkdir(parents=True, exist_ok=True)
 
-    def regedit(self, *args):
-        self.tier.wine(['regedit'] + list(args), check=True)
+    def regedit(self, lines):
+        reg = self.files / 'import.reg'
+        reg.write_bytes('\r\n'.join(['Windows Registry Editor Version 5.00', ''] + lines +
+                                    ['']).encode('utf-16'))
+        self.tier.wine(['regedit', '/S', 'Z:' + str(reg).replace('/', '\\')], check=True)
 
-    def seed(self):
-        reg = self.files / 'seed.reg'
-        reg.write_bytes('\r\n'.join(seed_lines()).encode('utf-16'))
-        self.regedit('/S', 'Z:' + str(reg).replace('/', '\\'))
+    def remove_vendor_keys(self):
+        self.regedit(['[-%s]' % key for key in VENDOR_KEYS])
 
     def export(self):
-        exported = b''
-        for index, key in enumerate(KEYS):
+        """{vendor key: its export by regedit, None when it is absent}."""
+        exported = {}
+        for index, key in enumerate(VENDOR_KEYS):
             out = self.files / ('export-%d.reg' % index)
             out.unlink(missing_ok=True)
-            # An absent key exports no file.
             self.tier.wine(['regedit', '/E', 'Z:' + str(out).replace('/', '\\'), key])
-            exported += out.read_bytes() if out.exists() else b'(no %s)' % key.encode()
+            exported[key] = out.read_bytes() if out.exists() else None
         return exported
+
+    def files_of_bundle(self):
+        """The bundle's files but the log, by size and time."""
+        return {str(p): (p.stat().st_size, p.stat().st_mtime_ns)
+                for p in self.bundle.rglob('*') if p.is_file() and p.name != 'conformance.log'}
 
     def start(self, scenario):
         log = open(self.files / ('%s.log' % scenario), 'wb')
@@ -86,12 +86,15 @@ class Machine:
         log.close()
         return code, (self.files / ('%s.log' % scenario)).read_text(errors='replace')
 
+    def boxes(self):
+        return self.tier.xdotool(['search', '--name', CAPTION]).stdout.strip()
+
     def kill_while_box_is_shown(self):
         """Killed outright (as by Task Manager) while the launcher asks: the
-        test registration is in the registry, the real one only saved."""
+        run's keys and disc are left, with its records."""
         process, log = self.start('update_no')
         for _ in range(600):
-            if self.tier.xdotool(['search', '--name', 'Orvane PlayList CD']).stdout.strip():
+            if self.boxes():
                 break
             time.sleep(0.1)
         process.kill()
@@ -99,31 +102,69 @@ class Machine:
         log.close()
         # The launcher and its box go with the program's job.
         for _ in range(100):
-            if not self.tier.xdotool(['search', '--name', 'Orvane PlayList CD']).stdout.strip():
+            if not self.boxes():
                 return
             time.sleep(0.1)
 
 
-def cut_copy(machine):
+def person_registered(key):
+    def prepare(machine):
+        machine.regedit(registration(key))
+    return prepare
+
+
+def killed(machine):
     machine.kill_while_box_is_shown()
-    data = machine.saved.read_bytes()
-    machine.seed()  # the registry as it was; only the copy is cut
-    machine.saved.write_bytes(data[:len(data) // 2])
 
 
-def killed_then_run_again(machine):
+def killed_then_changed(machine):
     machine.kill_while_box_is_shown()
-    assert machine.saved.exists(), 'no saved copy while the scenario ran'
+    machine.regedit(['[%s\\Orvane]' % VENDOR_KEYS[0], '"PlayerVersion"=dword:00020000'])
 
 
-# name, what is done before the run, the run's exit code, a text it prints,
-# whether the saved copy must be there after it, unchanged
+def disc_with_persons_files(machine):
+    """Drive E: holding a person's file, a folder link to a folder outside it,
+    and the mark an earlier program left."""
+    outside = machine.tier.dir / 'outside'
+    outside.mkdir(exist_ok=True)
+    (outside / 'precious.txt').write_text('the person\'s')
+    (machine.disc / 'mine.txt').write_text('the person\'s')
+    (machine.disc / 'orvane-conformance-disc.txt').write_text('a mark')
+    os.symlink(outside, machine.disc / 'link')
+
+
+def persons_files_intact(machine, bundle):
+    return ((machine.tier.dir / 'outside' / 'precious.txt').exists() and
+            (machine.disc / 'mine.txt').exists() and (machine.disc / 'link').is_symlink())
+
+
+def tidy_disc(machine):
+    for entry in machine.disc.iterdir():
+        entry.unlink() if entry.is_symlink() or entry.is_file() else shutil.rmtree(entry)
+    shutil.rmtree(machine.tier.dir / 'outside', ignore_errors=True)
+
+
+def nothing_but_the_log(machine, bundle):
+    return machine.files_of_bundle() == bundle
+
+
+# name, what is there before the run, the run's exit code, a text it prints,
+# the vendor keys whose export must be what it was before the run (the others
+# must be gone after it), what else must hold
 ROWS = [
-    ('a normal run', None, 0, '1 passed, 0 failed', False),
-    ('an empty saved copy', lambda m: m.saved.write_bytes(b''), 2, 'is kept', True),
-    ('a cut saved copy', cut_copy, 2, 'is kept', True),
-    ('killed while a scenario runs, then run again', killed_then_run_again, 0,
-     'its saved registration is put back', False),
+    ('the player registered for the user: refused, nothing written',
+     person_registered(VENDOR_KEYS[0]), 2,
+     r'the Orvane player is registered here (HKEY_CURRENT_USER\Software\Ervast\Orvane)',
+     VENDOR_KEYS, nothing_but_the_log),
+    ('the player registered in the machine\'s 32-bit view: refused, nothing written',
+     person_registered(VENDOR_KEYS[1]), 2, 'the Orvane player is registered here', VENDOR_KEYS,
+     nothing_but_the_log),
+    ('killed while a box is shown, then run again: its keys removed', killed, 0,
+     'what it made is removed', (), None),
+    ('killed, its key then changed by an installer: left as it is, the run stops',
+     killed_then_changed, 2, 'does not hold what this program wrote', VENDOR_KEYS[:1], None),
+    ('--disc on a drive holding a person\'s file and a folder link', disc_with_persons_files, 2,
+     'is not empty', (), persons_files_intact),
 ]
 
 
@@ -132,34 +173,27 @@ def main():
     machine.tier.set_display_mode(True)
     machine.tier.start_wineserver()
     failures = []
-    for name, prepare, exit_code, text, kept in ROWS:
-        machine.saved.unlink(missing_ok=True)
-        machine.seed()
-        before = machine.export()
-        if prepare:
-            prepare(machine)
-        copy = machine.saved.read_bytes() if machine.saved.exists() else None
+    for name, prepare, exit_code, text, kept, holds in ROWS:
+        machine.remove_vendor_keys()
+        prepare(machine)
+        before, bundle = machine.export(), machine.files_of_bundle()
         code, output = machine.run()
         after = machine.export()
         problems = []
         if code != exit_code or text not in output:
             problems.append('exit %d, printed %r' % (code, output.strip().splitlines()[-3:]))
-        if after != before:
-            problems.append('the key differs from before (%d bytes exported, %d before)' %
-                            (len(after), len(before)))
-        now = machine.saved.read_bytes() if machine.saved.exists() else None
-        if kept and now != copy:
-            problems.append('the saved copy was not kept as it was')
-        if not kept and now is not None:
-            problems.append('a saved copy is left')
+        for key in VENDOR_KEYS:
+            if key in kept and after[key] != before[key]:
+                problems.append('%s differs from before' % key)
+            if key not in kept and after[key] is not None:
+                problems.append('%s is left' % key)
+        if holds and not holds(machine, bundle):
+            problems.append('%s does not hold' % holds.__name__.replace('_', ' '))
         print('%s %s%s' % ('FAIL' if problems else 'ok  ', name,
                            ': ' + '; '.join(problems) if problems else ''))
         failures += problems
-    machine.saved.unlink(missing_ok=True)
-    reg = machine.files / 'remove.reg'
-    reg.write_text('Windows Registry Editor Version 5.00\r\n\r\n' +
-                   ''.join('[-%s]\r\n' % key for key in KEYS))
-    machine.regedit('/S', 'Z:' + str(reg).replace('/', '\\'))
+        tidy_disc(machine)
+    machine.remove_vendor_keys()
     return 1 if failures else 0
 
 
