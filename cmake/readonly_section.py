@@ -1,11 +1,29 @@
-"""Clears the writable flag of one section of a PE image, in place:
+"""Clears the writable flag of one section of a PE image, in place, and
+recomputes the header's checksum for the changed file:
 readonly_section.py IMAGE SECTION. The linker gives a section named .rsrc the
 writable flag whatever its input says; nothing ever writes the resources, so
-the shipped file is to have no writable section that holds data."""
+the shipped file is to have no writable section that holds data. Windows does
+not check a program's checksum, but "it is recommended that all images have
+valid checksums", and scanners look."""
 import struct
 import sys
 
 IMAGE_SCN_MEM_WRITE = 0x80000000
+CHECKSUM_OFFSET = 64  # in the optional header
+
+
+def checksum(data, at):
+    """The PE checksum (IMAGEHLP's CheckSumMappedFile): the file's 16-bit
+    words summed with their carries folded in, the checksum field counted as
+    zero, plus the file's length."""
+    total = 0
+    padded = bytes(data) + b'\0' * (len(data) % 2)
+    for (word,) in struct.iter_unpack('<H', padded):
+        total += word
+    total -= struct.unpack_from('<H', data, at)[0] + struct.unpack_from('<H', data, at + 2)[0]
+    while total > 0xFFFF:
+        total = (total & 0xFFFF) + (total >> 16)
+    return total + len(data)
 
 
 def main(path, name):
@@ -18,6 +36,8 @@ def main(path, name):
         if data[at:at + 8].rstrip(b'\0') == name.encode():
             flags = struct.unpack_from('<I', data, at + 36)[0]
             struct.pack_into('<I', data, at + 36, flags & ~IMAGE_SCN_MEM_WRITE)
+            field = header + 20 + CHECKSUM_OFFSET
+            struct.pack_into('<I', data, field, checksum(data, field))
             open(path, 'wb').write(data)
             return 0
     print('readonly_section: no section %s in %s' % (name, path), file=sys.stderr)

@@ -85,6 +85,9 @@ def check(arch, data, with_budget=True):
     expect('no timestamp (reproducible)', header.TimeDateStamp == 0, hex(header.TimeDateStamp))
     expect('512-byte file alignment', optional.FileAlignment == 512,
            str(optional.FileAlignment))
+    # Windows checks no program's checksum, but scanners do.
+    expect('header checksum correct', optional.CheckSum == pe.generate_checksum(),
+           'stored %#x, computed %#x' % (optional.CheckSum, pe.generate_checksum()))
 
     dlls = list(imports(pe))
     # The registry and version functions come from KERNEL32 and KERNELBASE

@@ -35,16 +35,25 @@ LAUNCHERS = {'win32': 'OrvaneCD.exe', 'win64': 'x64\\OrvaneCD.exe', 'win32ja': '
              'win32fallback': FALLBACK, 'win64fallback': 'x64\\' + FALLBACK}
 # Runs that need a session without a display: Linux alone can give one.
 WITHOUT_DISPLAY = ('no_display_box_counts_as_yes',)
+# The system folder's route differs from the common one only in where the six
+# registry and version functions come from: these take every one of them
+# there, the registration read from each root (the user's, the machine's),
+# the installer's version read, an installation with its box, its installer
+# run and the registration read again, an update declined.
+FALLBACK_SCENARIOS = ('registered_no_newer', 'machine_key_only', 'install_yes', 'update_no')
 SKIPPED = 77
 
 
 def names(tier=''):
     """All scenarios, or those a tier runs: under code page 932 the ones that
-    depend on the code page or the user's language; under 1252 all but the double-byte ones, and
+    depend on the code page or the user's language; on the system folder's
+    route those that take each of its functions; under 1252 all but the double-byte ones, and
     none that a person answers (Wine shows no elevation prompt)."""
     lines = TABLE.read_text().splitlines()
     if tier == 'win32ja':
         lines = [line for line in lines if '.codePage = true' in line or '.japanesePrompts' in line]
+    elif tier.endswith('fallback'):
+        lines = [line for line in lines if any('"%s"' % n in line for n in FALLBACK_SCENARIOS)]
     elif tier:
         lines = [line for line in lines if '{dbcs}' not in line and '.personPresses' not in line]
     return [m.group(1) for m in map(re.compile(r'\{\.name = L"(\w+)"').search, lines) if m]
