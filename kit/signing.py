@@ -61,7 +61,8 @@ def signer_from(args):
     if args.sign is not None and args.sign_token is not None:
         raise SigningError('--sign and --sign-token exclude each other')
     if args.sign_token is None and token_only:
-        raise SigningError('%s act only with --sign-token' % ' and '.join(token_only))
+        raise SigningError('%s act%s only with --sign-token' % (
+            ' and '.join(token_only), '' if len(token_only) > 1 else 's'))
     if args.sign is None and args.sign_password_file is not None:
         raise SigningError('--sign-password-file acts only with --sign')
     if args.sign is None and args.sign_token is None:

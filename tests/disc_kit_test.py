@@ -371,7 +371,7 @@ class DiscKitTest(unittest.TestCase):
                                                '--sign-password-file', playlist],
              'acts only with --sign'),
             ('certificate without a token', [installer, playlist, 'disc', '--sign-cert',
-                                             playlist], 'act only with --sign-token'),
+                                             playlist], 'acts only with --sign-token'),
             ('a file and a token at once', [installer, playlist, 'disc', '--sign', playlist,
                                             *token], 'exclude each other'),
             ('a token without its module', [installer, playlist, 'disc', *token[:4]],
