@@ -86,6 +86,8 @@ void Say(const std::wstring& line);
 // before it is made, read by the next run should this one not end, dropped
 // once it is gone. One line an entry, fields separated by tabs.
 using Lines = std::vector<std::wstring>;
+// A whole file, below 256 MiB.
+bool ReadWholeFile(const std::wstring& path, std::string* bytes);
 enum class RecordState { None, Read, Unreadable };
 bool WriteRecord(const std::wstring& path, const wchar_t* kind, const Lines& lines);
 RecordState ReadRecord(const std::wstring& path, const wchar_t* kind, Lines* lines);

@@ -89,25 +89,6 @@ struct DiscEntry {
 };
 using DiscPlan = std::vector<DiscEntry>;
 
-static bool ReadFileBytes(const std::wstring& path, std::string* bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    LARGE_INTEGER size = {};
-    DWORD read = 0;
-    bool whole = GetFileSizeEx(file, &size) && size.QuadPart < 0x10000000;
-    if (whole) {
-        bytes->resize(static_cast<size_t>(size.QuadPart));
-        whole = ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read,
-                         nullptr) &&
-                read == bytes->size();
-    }
-    CloseHandle(file);
-    return whole;
-}
-
 class Planner {
 public:
     DiscPlan plan;
@@ -121,7 +102,7 @@ public:
     void Copy(const std::wstring& from, const std::wstring& path)
     {
         std::string bytes;
-        if (!ReadFileBytes(from, &bytes) && why.empty())
+        if (!ReadWholeFile(from, &bytes) && why.empty())
             why = L"cannot read " + from;
         plan.push_back({path, false, bytes});
     }
@@ -313,7 +294,7 @@ static bool Unchanged(const std::wstring& path, const std::wstring& size,
                       const std::wstring& checksum)
 {
     std::string bytes;
-    return ReadFileBytes(path, &bytes) && std::to_wstring(bytes.size()) == size &&
+    return ReadWholeFile(path, &bytes) && std::to_wstring(bytes.size()) == size &&
            Number(Checksum(bytes)) == checksum;
 }
 

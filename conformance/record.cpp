@@ -4,7 +4,7 @@
 // fields separated by tabs, in UTF-8, under a heading that names the kind.
 #include "conformance.h"
 
-static bool ReadWholeFile(const std::wstring& path, std::string* bytes)
+bool ReadWholeFile(const std::wstring& path, std::string* bytes)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
@@ -12,7 +12,7 @@ static bool ReadWholeFile(const std::wstring& path, std::string* bytes)
         return false;
     LARGE_INTEGER size = {};
     DWORD read = 0;
-    bool whole = GetFileSizeEx(file, &size) && size.QuadPart < 0x1000000;
+    bool whole = GetFileSizeEx(file, &size) && size.QuadPart < 0x10000000;
     if (whole) {
         bytes->resize(static_cast<size_t>(size.QuadPart));
         whole = ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read,

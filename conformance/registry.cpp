@@ -305,29 +305,9 @@ static LONG DeleteKey(int place, const std::wstring& path)
 
 enum class Outcome { Gone, Differs, NotAllowed };
 
-// Removes the key if it holds one of its recorded states exactly.
-static Outcome RemoveKey(const WrittenKey& written)
-{
-    HKEY key;
-    LONG status = Open(written.place, written.path, KEY_READ, &key);
-    if (status == ERROR_FILE_NOT_FOUND)
-        return Outcome::Gone;
-    if (status != ERROR_SUCCESS)
-        return Outcome::NotAllowed;
-    State found;
-    bool hasSubKeys = true;
-    bool read = ReadKey(key, &found, &hasSubKeys);
-    RegCloseKey(key);
-    if (!read || hasSubKeys ||
-        std::find(written.states.begin(), written.states.end(), found) == written.states.end())
-        return Outcome::Differs;
-    return DeleteKey(written.place, written.path) == ERROR_SUCCESS ? Outcome::Gone
-                                                                   : Outcome::NotAllowed;
-}
-
-// Removes a key above when it is empty; one that holds anything is not this
-// run's any more.
-static Outcome RemoveParent(int place, const std::wstring& path)
+// Removes the key if it has no subkeys and holds one of `states` exactly (a
+// key above those written: the empty state).
+static Outcome RemoveHolding(int place, const std::wstring& path, const std::vector<State>& states)
 {
     HKEY key;
     LONG status = Open(place, path, KEY_READ, &key);
@@ -339,7 +319,7 @@ static Outcome RemoveParent(int place, const std::wstring& path)
     bool hasSubKeys = true;
     bool read = ReadKey(key, &found, &hasSubKeys);
     RegCloseKey(key);
-    if (!read || hasSubKeys || !found.empty())
+    if (!read || hasSubKeys || std::find(states.begin(), states.end(), found) == states.end())
         return Outcome::Differs;
     return DeleteKey(place, path) == ERROR_SUCCESS ? Outcome::Gone : Outcome::NotAllowed;
 }
@@ -387,7 +367,7 @@ bool ClearRegistry(bool wholeRun, std::wstring* why)
         list += (list.empty() ? L"" : L", ") + FullName(place, path);
     };
     for (const WrittenKey& key : plan.keys) {
-        Outcome outcome = RemoveKey(key);
+        Outcome outcome = RemoveHolding(key.place, key.path, key.states);
         if (outcome == Outcome::Differs)
             note(differs, key.place, key.path);
         if (outcome == Outcome::NotAllowed) {
@@ -400,7 +380,7 @@ bool ClearRegistry(bool wholeRun, std::wstring* why)
     for (const Parent& parent : plan.parents) {
         if (parent.forRun && !wholeRun) {
             kept.parents.push_back(parent);
-        } else if (RemoveParent(parent.place, parent.path) == Outcome::NotAllowed) {
+        } else if (RemoveHolding(parent.place, parent.path, {State()}) == Outcome::NotAllowed) {
             note(notAllowed, parent.place, parent.path);
             kept.parents.push_back(parent);
         }

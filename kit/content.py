@@ -42,11 +42,18 @@ def windows_key(path):
                  for part in PurePosixPath(path).parts)
 
 
-def name_fault(name):
-    """Why Joliet or Windows cannot hold the name whole; None when they can."""
+def is_utf8(name):
+    """Whether a name read from the file system was valid UTF-8 there."""
     try:
         name.encode('utf-8')
+        return True
     except UnicodeEncodeError:
+        return False
+
+
+def name_fault(name):
+    """Why Joliet or Windows cannot hold the name whole; None when they can."""
+    if not is_utf8(name):
         return 'it is not valid UTF-8'
     if any(ord(c) < 32 or ord(c) == 127 for c in name):
         return 'it holds a control character'

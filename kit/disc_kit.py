@@ -184,7 +184,7 @@ def resolve_output(given):
     if any(ord(c) < 32 or ord(c) == 127 for c in str(given)):
         raise Refused('output %r holds a control character, which the checksum file could '
                       'not name' % str(given))
-    if content.name_fault(name) == 'it is not valid UTF-8':
+    if not content.is_utf8(name):
         raise Refused('output %s is not valid UTF-8, which the checksum file needs' %
                       content.shown(name))
     parent = Path(os.path.realpath(Path(given).parent))
