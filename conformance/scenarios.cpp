@@ -57,6 +57,8 @@ const std::vector<Scenario> kScenarios = {
     // Version resources Windows reads otherwise than a naive reader: only id 1,
     // in the user's language.
     {.name = L"no_key_installer_version_under_id_2", .disc = L"id2", .exitCode = 1},
+    {.name = L"no_key_installer_0_0_beside_named_1_3", .disc = L"named", .exitCode = 0},
+    {.name = L"no_key_installer_root_block_without_fixed_part", .disc = L"short_root", .exitCode = 1},
     {.name = L"installer_versions_by_language", .disc = L"languages", .registry = {Reg(Root::User, L"{player}", kV1_3)}, .answers = "n", .japanesePrompts = {kUpdate}, .exitCode = 0, .started = {kPlayer}},
     {.name = L"install_yes", .prompts = {kInstall}, .answers = "y", .installer = kRegistersNew, .exitCode = 0, .started = {kInstaller, kNewPlayer}},
     {.name = L"install_no", .prompts = {kInstall}, .answers = "n", .installer = kRegistersNew, .exitCode = 1},

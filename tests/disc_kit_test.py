@@ -315,6 +315,8 @@ class DiscKitTest(unittest.TestCase):
                 (self.dir / name / path).write_bytes(b'x')
             content[name] = str(self.dir / name)
         (self.dir / 'linked' / 'b.wav').symlink_to(self.dir / 'linked' / 'a.wav')
+        (self.dir / 'album').mkdir()
+        sparse_installer(self.dir / 'album' / 'long mix.wav', 700 * 1000 * 1000)
         (self.dir / 'piped').mkdir()
         os.mkfifo(self.dir / 'piped' / 'live.wav')
         token = ['--sign-token', TOKEN_KEY, '--sign-cert', str(self.certs['ca']),
@@ -400,6 +402,9 @@ class DiscKitTest(unittest.TestCase):
                                                      content['deep']], 'ISO 9660 allows 8'),
             ('content that is a file', [installer, playlist, 'disc', '--content', playlist],
              'is not a folder'),
+            ('tracks over the medium, sized before anything is written',
+             [installer, playlist, 'disc', '--media', 'cd74', '--content',
+              str(self.dir / 'album')], 'more than a cd74 holds', 1024 * 1024),
             ('an unsigned launcher with --require-signed',
              [installer, playlist, 'disc', '--require-signed'], 'launcher on the disc is '
              'unsigned'),
