@@ -317,8 +317,9 @@ static void Stop(const wchar_t* how)
     TerminateJobObject(CurrentJob, 1);
     StopChanges();
     std::wstring why;
-    Say(ClearAll(true, &why) ? std::wstring(L"stopped by ") + how + L": what this run made is removed"
-                       : std::wstring(L"stopped by ") + how + L": " + why);
+    bool cleared = ClearAll(true, &why);
+    Say(std::wstring(L"stopped by ") + how + L": " +
+        (cleared ? L"what this run made is removed" : why));
 }
 
 static BOOL WINAPI OnConsoleStop(DWORD)

@@ -353,7 +353,8 @@ def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTIO
     check_launcher(launcher, launcher_data, arch)
     installer_info = regular_file(installer, 'installer')
     playlist_info = regular_file(playlist, 'playlist')
-    installer_path, playlist_path = Path(os.path.realpath(installer)), Path(os.path.realpath(playlist))
+    installer_path = Path(os.path.realpath(installer))
+    playlist_path = Path(os.path.realpath(playlist))
     finding, installer_signed = read_installer(installer, installer_info.st_size)
     warnings = list(finding.warnings)
     try:

@@ -487,9 +487,9 @@ class DiscKitTest(unittest.TestCase):
 
     def test_help_and_version(self):
         help_text = make_disc('--help', cwd=self.dir).stdout
-        for described in ('installer', 'playlist', 'output', '--content', 'build/win32/OrvaneCD.exe',
-                          '--action', '--timestamp', '--sign-token', '--require-signed',
-                          '--version'):
+        for described in ('installer', 'playlist', 'output', '--content',
+                          'build/win32/OrvaneCD.exe', '--action', '--timestamp', '--sign-token',
+                          '--require-signed', '--version'):
             self.assertIn(described, help_text)
         version = make_disc('--version', cwd=self.dir)
         self.assertEqual((version.returncode, version.stdout.split()[0]), (0, 'make-disc'))
