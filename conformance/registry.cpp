@@ -170,15 +170,16 @@ static void AddInstallerStates(Plan& plan, const std::wstring& runs)
     for (size_t at = runs.find(L"reg="); at != std::wstring::npos;
          at = runs.find(L"reg=", at + 4)) {
         size_t end = runs.find_first_of(L",;", at);
-        std::wstring spec = runs.substr(at + 4, end == std::wstring::npos ? end : end - at - 4);
-        size_t version = spec.find(L'@'), autorun = spec.find(L'@', version + 1);
-        State state = {TextValue(L"AppDir", spec.substr(0, version))};
+        std::wstring entry = runs.substr(at + 4, end == std::wstring::npos ? end : end - at - 4);
+        size_t version = entry.find(L'@');
+        size_t autorun = version == std::wstring::npos ? version : entry.find(L'@', version + 1);
+        State state = {TextValue(L"AppDir", entry.substr(0, version))};
         if (version != std::wstring::npos)
             state.push_back(DwordValue(L"PlayerVersion",
-                                       wcstoul(spec.c_str() + version + 1, nullptr, 16)));
+                                       wcstoul(entry.c_str() + version + 1, nullptr, 16)));
         state.push_back(DwordValue(
             L"AutorunPlayListCDs",
-            autorun != std::wstring::npos ? wcstoul(spec.c_str() + autorun + 1, nullptr, 10) : 1));
+            autorun != std::wstring::npos ? wcstoul(entry.c_str() + autorun + 1, nullptr, 10) : 1));
         AddState(plan, 0, kPlayerKey, state, false);
     }
 }
