@@ -73,12 +73,12 @@ def name_fault(name):
 
 class Entry:
     """One file or folder of the content: its path on the disc ('/'
-    separated), where it comes from, its size and modification time."""
+    separated), where it comes from and its modification time."""
 
     def __init__(self, disc_path, source, info):
         self.disc_path, self.source = disc_path, source
         self.is_folder = stat.S_ISDIR(info.st_mode)
-        self.size, self.mtime = info.st_size, info.st_mtime
+        self.mtime = info.st_mtime
 
 
 def check_place(disc_path, source, largest_file, info):
