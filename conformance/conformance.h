@@ -81,6 +81,9 @@ std::wstring Expand(const wchar_t* text);
 std::wstring Widen(const std::string& text, UINT codePage);
 std::string Narrow(const std::wstring& text, UINT codePage);
 void Say(const std::wstring& line);
+// WaitForSingleObject (a null handle: a pause) that meanwhile handles this
+// thread's window messages, the end of the session among them.
+DWORD WaitHearing(HANDLE handle, DWORD millis);
 
 // The records of what a run makes (record.cpp): written whole and flushed
 // before it is made, read by the next run should this one not end, dropped

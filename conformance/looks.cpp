@@ -125,6 +125,28 @@ static std::wstring CheckProcessAwareness(DWORD processId)
     return L"";
 }
 
+// Whether this system reports a per-monitor v2 window as v2: a window of this
+// program's own, made while its thread runs in the v2 context, takes that
+// context (Windows 10 1703 on). Wine 10 keeps a window's awareness but not
+// its version and reports such a window as per-monitor v1, so there a box's v1
+// says nothing about the launcher.
+static bool ReportsV2Windows(GetWindowContextFunction windowContext, ContextsEqualFunction equal)
+{
+    using SetThreadContextFunction = HANDLE(WINAPI*)(HANDLE);
+    auto setThread =
+        Find<SetThreadContextFunction>(L"user32.dll", "SetThreadDpiAwarenessContext");
+    HANDLE before = setThread != nullptr ? setThread(kPerMonitorAwareV2) : nullptr;
+    if (before == nullptr)
+        return false;
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                  nullptr, nullptr);
+    bool reported = window != nullptr && equal(windowContext(window), kPerMonitorAwareV2);
+    if (window != nullptr)
+        DestroyWindow(window);
+    setThread(before);
+    return reported;
+}
+
 // Windows 10 1607 on: the box's own context, per-monitor v2 where the system
 // has it (1703 on), else system-aware.
 static std::wstring CheckWindowAwareness(HWND box)
@@ -139,6 +161,12 @@ static std::wstring CheckWindowAwareness(HWND box)
         return L"";
     }
     bool v2 = KnowsPerMonitorV2();
+    static const bool reportsV2 = !v2 || ReportsV2Windows(windowContext, equal);
+    if (!reportsV2) {
+        SayOnce(said, L"this system reports a per-monitor v2 window of this program's own as "
+                      L"another context: the box's DPI awareness is not checked");
+        return L"";
+    }
     // Wine 8 takes the manifest's PerMonitorV2 but has no v2 context: it
     // reports per-monitor awareness.
     HANDLE expected = v2 ? kPerMonitorAwareV2 : machine.underWine ? kPerMonitorAware : kSystemAware;

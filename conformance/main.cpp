@@ -330,30 +330,47 @@ static BOOL WINAPI OnConsoleStop(DWORD)
 
 // Console programs get no console event at logoff or shutdown ("Interactive
 // applications are terminated at logoff"): a hidden window hears the end of
-// the session instead.
+// the session instead. It belongs to the main thread, which handles its
+// messages while it waits for the launcher (WaitHearing): a second thread
+// idling in a message wait is what user-mode emulators (qemu, which runs the
+// 32-bit Wine on some Linux machines) crash on.
 static LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_QUERYENDSESSION)
         return TRUE;
-    if (message == WM_ENDSESSION && wParam)
+    if (message == WM_ENDSESSION && wParam) {
         Stop(L"the end of the session");
+        // The run it interrupted must make no change after this.
+        ExitProcess(3);
+    }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-static DWORD WINAPI WatchSession(void* ready)
+static HWND MakeSessionWindow()
 {
     WNDCLASSW type = {};
     type.lpfnWndProc = OnSessionMessage;
     type.hInstance = GetModuleHandleW(nullptr);
     type.lpszClassName = L"OrvaneConformanceSession";
     RegisterClassW(&type);
-    CreateWindowExW(0, type.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                    type.hInstance, nullptr);
-    SetEvent(ready);
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0)
-        DispatchMessageW(&message);
-    return 0;
+    return CreateWindowExW(0, type.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                           type.hInstance, nullptr);
+}
+
+DWORD WaitHearing(HANDLE handle, DWORD millis)
+{
+    DWORD start = GetTickCount();
+    DWORD handles = handle != nullptr ? 1 : 0;
+    for (;;) {
+        DWORD spent = GetTickCount() - start;
+        DWORD left = millis == INFINITE ? INFINITE : spent < millis ? millis - spent : 0;
+        DWORD woke = MsgWaitForMultipleObjects(handles, &handle, FALSE, left, QS_ALLINPUT);
+        if (woke != WAIT_OBJECT_0 + handles)
+            return woke;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
 }
 
 // One run at a time on the machine, across sessions, users and elevation:
@@ -565,16 +582,15 @@ static int Run(int argc, wchar_t** argv)
         Say(L"cannot run: " + why);
         return 2;
     }
-    HANDLE watching = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    CloseHandle(CreateThread(nullptr, 0, WatchSession, watching, 0, nullptr));
-    WaitForSingleObject(watching, 10000);
-    CloseHandle(watching);
+    HWND session = MakeSessionWindow();
     int status = options.benchRuns > 0 ? RunBench(options.benchRuns) : RunAll(options);
     std::wstring left;
     if (!ClearAll(true, &left)) {
         Say(L"cannot end as it began: " + left);
-        return 2;
+        status = 2;
     }
+    if (session != nullptr)
+        DestroyWindow(session);
     return status;
 }
 

@@ -95,12 +95,12 @@ const std::vector<Scenario> kScenarios = {
     // first. The control imports VERSION statically and so loads the planted
     // file in the same setup.
     {.name = L"planted_dlls_not_loaded", .disc = L"planted", .registry = {Reg()}, .prompts = {kUpdate}, .answers = "n", .plantedOrder = true, .exitCode = 0, .started = {kPlayer}},
-    {.name = L"planted_dll_control_loads_it", .disc = L"planted", .program = L"control.exe", .plantedOrder = true, .exitCode = 0x0BAD0D11, .started = {L"planted\t{disc}VERSION.dll"}},
+    {.name = L"planted_dll_control_loads_it", .disc = L"planted", .program = L"control.exe", .plantedOrder = true, .exitCode = 0x0BAD0D11, .started = {L"planted\t{disc}"}},
     // A manifest beside the launcher that claims the planted DLLs as its own:
     // ignored, as the launcher embeds its own. The same launcher built without
     // that loads the planted DLL.
     {.name = L"planted_manifest_ignored", .disc = L"manifest", .registry = {Reg()}, .prompts = {kUpdate}, .answers = "n", .plantedOrder = true, .exitCode = 0, .started = {kPlayer}},
-    {.name = L"planted_manifest_control_loads_it", .disc = L"manifest", .registry = {Reg()}, .program = L"unmanifested.exe", .plantedOrder = true, .exitCode = 0x0BAD0D11, .started = {L"planted\t{disc}version.dll"}},
+    {.name = L"planted_manifest_control_loads_it", .disc = L"manifest", .registry = {Reg()}, .program = L"unmanifested.exe", .plantedOrder = true, .exitCode = 0x0BAD0D11, .started = {L"planted\t{disc}"}},
     // Private copies of the Common Controls beside the launcher: Windows takes
     // the side-by-side store's first. A launcher that asks for a version no
     // store holds gets the private copy loaded, when its box is made.
@@ -108,7 +108,7 @@ const std::vector<Scenario> kScenarios = {
     // A configuration file beside the launcher redirecting its Common Controls
     // to such a private copy: the box's still come from the store.
     {.name = L"planted_config_redirect_ignored", .disc = L"sxs-config", .registry = {Reg()}, .prompts = {kUpdate}, .answers = "n", .plantedOrder = true, .exitCode = 0, .started = {kPlayer}},
-    {.name = L"planted_common_controls_control_loads_them", .disc = L"sxs-unheld", .registry = {Reg()}, .program = L"unheld.exe", .plantedOrder = true, .exitCode = 0x0BAD0D11, .started = {L"planted\t{disc}comctl32.dll"}},
+    {.name = L"planted_common_controls_control_loads_them", .disc = L"sxs-unheld", .registry = {Reg()}, .program = L"unheld.exe", .plantedOrder = true, .exitCode = 0x0BAD0D11, .started = {L"planted\t{disc}"}},
     {.name = L"machine_32bit_view_only", .registry = {Reg(Root::Machine32, L"{p32}", kV1_3), Reg(Root::Machine64, L"{player}", kV1_3)}, .launcher32Only = true, .exitCode = 0, .started = {kPlayer32}},
 };
 // clang-format on

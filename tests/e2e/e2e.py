@@ -11,6 +11,9 @@ prefix's drive C: changed.
   e2e.py run TIER SCENARIO         one scenario; exit status 0 passed, 77 skipped
   e2e.py screenshots               save both prompts as PNG files under docs/
   e2e.py teardown TIER             end every process the tier started
+  e2e.py second-wine               the whole table, as a person runs it, under
+                                   the Wine of the other Debian release's root
+                                   (scripts/wine-root); 0 failed required
 
 TIER is win32 (the shipped PE32), win64 (the PE32+), win32ja (the PE32
 under a Japanese locale, so code page 932: the scenarios whose outcome depends
@@ -24,6 +27,7 @@ import re
 import shutil
 import subprocess
 import sys
+from pathlib import Path
 
 import screenshots
 from machine import ROOT, WINE32, Tier
@@ -105,6 +109,48 @@ def run(tier, scenario):
     return result.returncode
 
 
+# Inside the second Wine's root: a display, then the whole table for the
+# shipped launcher, as a person runs the bundle.
+SECOND_WINE_RUN = r'''
+export WINEPREFIX=/root/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+       QEMU_RESERVED_VA=0x81000000 LC_ALL=C.UTF-8 DISPLAY=:95
+Xvfb :95 -screen 0 1024x768x24 -nolisten tcp -nolock >/dev/null 2>&1 &
+for _ in $(seq 100); do [ -e /tmp/.X11-unix/X95 ] && break; sleep 0.1; done
+cd /work/conformance && exec /usr/lib/wine/wine conformance.exe --disc E: --launcher OrvaneCD.exe
+'''
+
+
+def second_wine():
+    wine_root = ROOT / 'scripts' / 'wine-root'
+    root = Path(subprocess.run([wine_root, 'path'], capture_output=True, text=True,
+                               check=True).stdout.strip())
+    if not (root / '.orvane-wine-root').exists():
+        print('e2e: no second Wine at %s: run scripts/setup test' % root)
+        return 1
+    work = root / 'work'
+    if work.exists():
+        shutil.rmtree(work)
+    shutil.copytree(BUNDLE, work / 'conformance')
+    for entry in (root / 'disc').iterdir():
+        entry.unlink() if entry.is_symlink() or entry.is_file() else shutil.rmtree(entry)
+    described = subprocess.run([wine_root, 'describe'], capture_output=True, text=True)
+    print('e2e: the whole table under %s' % described.stdout.strip())
+    log = work / 'run.log'
+    try:
+        with open(log, 'wb') as out:
+            result = subprocess.run([wine_root, 'run', 'bash', '-c', SECOND_WINE_RUN],
+                                    stdout=out, stderr=out, timeout=600)
+    except subprocess.TimeoutExpired:
+        print('e2e: FAIL the run under the second Wine did not end in 600 s')
+        return 1
+    output = log.read_bytes().decode('utf-8', errors='replace')
+    print(output, end='')
+    if result.returncode != 0 or not re.search(r'^\d+ passed, 0 failed', output, re.M):
+        print('e2e: FAIL under the second Wine (exit %d)' % result.returncode)
+        return 1
+    return 0
+
+
 def main(argv):
     command, args = (argv[1], argv[2:]) if len(argv) > 1 else ('', [])
     if command == 'list' and len(args) <= 1:
@@ -120,6 +166,8 @@ def main(argv):
         tier.setup()
         screenshots.take(tier, ROOT / 'docs')
         return 0
+    if command == 'second-wine' and not args:
+        return second_wine()
     if command == 'teardown' and len(args) == 1:
         Tier(args[0]).teardown()
         return 0

@@ -11,6 +11,7 @@ outside it is not touched.
 Usage: registration_test.py TIER (its prefix set up by e2e.py setup)"""
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -89,10 +90,35 @@ class Machine:
     def boxes(self):
         return self.tier.xdotool(['search', '--name', CAPTION]).stdout.strip()
 
+    def processes(self, name, but=None):
+        """Process ids of this tier's prefix (but `but`) whose command line
+        names `name`."""
+        found = []
+        for pid in filter(str.isdigit, os.listdir('/proc')):
+            if int(pid) == but:
+                continue
+            try:
+                with open('/proc/%s/cmdline' % pid, 'rb') as cmdline:
+                    if name.encode() not in cmdline.read():
+                        continue
+                with open('/proc/%s/environ' % pid, 'rb') as environ:
+                    if ('WINEPREFIX=%s' % self.tier.prefix).encode() in environ.read().split(b'\0'):
+                        found.append(int(pid))
+            except OSError:
+                continue
+        return found
+
     def kill_while_box_is_shown(self):
         """Killed outright (as by Task Manager) while the launcher asks: the
-        run's keys and disc are left, with its records."""
+        run's keys and disc are left, with its records. The program is held
+        still once its launcher has started, so that it cannot answer the box
+        before the kill."""
         process, log = self.start('update_no')
+        for _ in range(1200):
+            if self.processes('OrvaneCD.exe', but=process.pid):
+                break
+            time.sleep(0.05)
+        os.kill(process.pid, signal.SIGSTOP)
         for _ in range(600):
             if self.boxes():
                 break
@@ -103,7 +129,7 @@ class Machine:
         # The launcher and its box go with the program's job.
         for _ in range(100):
             if not self.boxes():
-                return
+                break
             time.sleep(0.1)
 
 
