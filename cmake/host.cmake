@@ -125,6 +125,9 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/build/win32/OrvaneCD.exe)
   set_tests_properties(disc_kit PROPERTIES LABELS kit)
 endif()
 
+add_test(NAME programs_start COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/programs_start_test.py)
+set_tests_properties(programs_start PROPERTIES LABELS kit)
+
 # scripts/setup against stand-ins for apt-get and dpkg-query: a mirror in
 # mid-sync, and an install apt cannot resolve.
 add_test(NAME setup_with_stand_in_apt COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/setup_test.py)

@@ -45,4 +45,6 @@ def main(path, name):
 
 
 if __name__ == '__main__':
+    if sys.argv[1:2] == ['--help']:
+        sys.exit(print(__doc__.strip()))
     sys.exit(main(sys.argv[1], sys.argv[2]))

@@ -122,11 +122,14 @@ def walk(folder, below=''):
 
 
 def gather(folders, largest_file):
-    """The entries of every content folder, merged into one tree; refuses
-    what cannot go on the disc whole, and two entries of one name (a folder
-    of the same name in two content folders is one folder)."""
+    """The entries of every content folder, merged into one tree, and the
+    folders merged under another spelling; refuses what cannot go on the disc
+    whole, and two files of one name. Folders whose names Windows takes for
+    one (the same but for letter case) are one folder, under the first
+    spelling: Windows could open only one of two. A folder given twice counts
+    once."""
     taken = {windows_key(name): 'the disc\'s own %s' % name for name in DISC_OWN}
-    entries = {}
+    entries, merged, seen = {}, [], set()
     for folder in folders:
         try:
             if not stat.S_ISDIR(os.stat(folder).st_mode):
@@ -134,9 +137,15 @@ def gather(folders, largest_file):
         except OSError as error:
             raise ContentError('content %s cannot be read: %s' %
                                (shown(folder), error.strerror or error))
+        if os.path.realpath(folder) in seen:
+            continue
+        seen.add(os.path.realpath(folder))
         for disc_path, source, info in walk(folder):
             check_place(disc_path, source, largest_file, info)
             key = windows_key(disc_path)
+            if len(key) > 1:
+                # Below a folder merged into another spelling: that spelling.
+                disc_path = entries[key[:-1]].disc_path + '/' + PurePosixPath(disc_path).name
             earlier = entries.get(key)
             if key in taken or (earlier and not (earlier.is_folder and stat.S_ISDIR(info.st_mode))):
                 other = taken.get(key) or shown(earlier.source)
@@ -144,7 +153,9 @@ def gather(folders, largest_file):
                                    'does not tell letter case apart)' % (shown(source), other))
             if not earlier:
                 entries[key] = Entry(disc_path, source, info)
-    return [entries[key] for key in sorted(entries)]
+            elif earlier.disc_path != disc_path:
+                merged.append((earlier.disc_path, source))
+    return [entries[key] for key in sorted(entries)], merged
 
 
 def empty_folders(entries):

@@ -20,6 +20,7 @@ import outputs
 import version_info
 from pe_checks import load, pefile, resources
 from signing import SECURITY_DIRECTORY, SigningError, is_signed, sign_launcher
+from signing import signature_fault, trusted_root
 
 LAUNCHER_NAME = 'OrvaneCD.exe'
 INSTALLER_NAME = 'Orvane Installer/ervast_orvane.exe'
@@ -149,6 +150,24 @@ def check_launcher(path, data, arch):
         raise Refused('launcher %s has no icon group 101, which autorun.inf shows' % path)
 
 
+def signature_findings(what, path, signed, unsigned_warning):
+    """What Windows will make of a program's signature: ([why it counts as
+    unsigned], [a warning about a signature that holds]). A signature that
+    does not verify over the file's own bytes is as none. Only the headers
+    are read here; osslsigncode streams the file."""
+    if not signed:
+        return [unsigned_warning], []
+    fault = signature_fault(path)
+    if fault:
+        return ['%s carries an Authenticode signature that does not verify: %s; Windows takes '
+                'it for unsigned' % (what, fault)], []
+    if not trusted_root(path):
+        return [], ['%s is signed by a chain that ends in a certificate no Windows trusts as a '
+                    'root (a self-signed or private one): Windows names no publisher for it' %
+                    what]
+    return [], []
+
+
 def check_text(what, text, longest):
     if not 1 <= len(text) <= longest or not all(32 <= ord(c) < 127 for c in text):
         raise Refused('%s %r must be 1 to %d printable ASCII characters' % (what, text, longest))
@@ -213,7 +232,11 @@ def source_date_epoch():
 def xorriso_args(label):
     # -r: owners 0 and modes readable by all, whoever makes the disc and with
     # whatever umask.
-    return ['xorriso', '-as', 'mkisofs', '-quiet', '-J', '-joliet-long', '-r', '-V', label]
+    # -input-charset: the names are UTF-8 whatever the locale says; under C
+    # xorriso would write every other character as '_' into the Joliet tree,
+    # the one Windows reads.
+    return ['xorriso', '-as', 'mkisofs', '-quiet', '-input-charset', 'UTF-8', '-J',
+            '-joliet-long', '-r', '-V', label]
 
 
 def xorriso_failure(stderr, returncode):
@@ -358,9 +381,12 @@ def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTIO
     finding, installer_signed = read_installer(installer, installer_info.st_size)
     warnings = list(finding.warnings)
     try:
-        entries = content.gather(tracks, LARGEST_FILE)
+        entries, merged = content.gather(tracks, LARGEST_FILE)
     except content.ContentError as error:
         raise Refused(str(error))
+    warnings += ['content %s goes into the folder /%s on the disc: their names differ only in '
+                 'letter case, which Windows does not tell apart' % (content.shown(source), folder)
+                 for folder, source in merged]
     playlist_data = playlist_path.read_bytes() if playlist_info.st_size <= 1 << 20 else b''
     if playlist_info.st_size == 0:
         warnings.append('playlist %s is empty: the player will be handed nothing to play' %
@@ -371,16 +397,23 @@ def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTIO
         warnings.append('playlist %s names %d track%s that the disc will not hold: %s' % (
             playlist, len(missing), '' if len(missing) == 1 else 's',
             ', '.join(content.shown(m) for m in missing)))
-    unsigned = ([UNSIGNED_LAUNCHER] if signer is None and not is_signed(launcher_data) else []) + \
-               ([UNSIGNED_INSTALLER % installer] if not installer_signed else [])
-    if unsigned and require_signed:
-        raise Refused('%s; --require-signed asks for a signed disc' % unsigned[0])
-    warnings += unsigned
     if signer is not None:
         try:
             launcher_data = sign_launcher(launcher_data, signer)
         except SigningError as error:
             raise Refused(str(error))
+    with tempfile.NamedTemporaryFile(prefix='orvane-kit.', suffix='.exe') as copy:
+        copy.write(launcher_data)
+        copy.flush()
+        unsigned, untrusted = signature_findings('the launcher on the disc', copy.name,
+                                                 is_signed(launcher_data), UNSIGNED_LAUNCHER)
+    installer_unsigned, installer_untrusted = signature_findings(
+        'installer %s' % installer, installer_path, installer_signed,
+        UNSIGNED_INSTALLER % installer)
+    unsigned += installer_unsigned
+    if unsigned and require_signed:
+        raise Refused('%s; --require-signed asks for a signed disc' % unsigned[0])
+    warnings += unsigned + untrusted + installer_untrusted
     inf = autorun_inf(label, action)
 
     def dated(info):

@@ -267,6 +267,37 @@ def is_signed(data):
     return security.VirtualAddress != 0 and security.Size != 0
 
 
+def signature_fault(path):
+    """Why a file's Authenticode signature does not hold, or None when it
+    verifies: the digest over the file's own bytes, and the signature against
+    the certificates it carries (its chain as far as given). A file without a
+    certificate table has no fault here (is_signed tells)."""
+    with tempfile.TemporaryDirectory(prefix='orvane-verify.') as work:
+        signature, chain = Path(work) / 'signature.pem', Path(work) / 'chain.pem'
+        extracted = subprocess.run(['osslsigncode', 'extract-signature', '-pem', '-in', str(path),
+                                    '-out', str(signature)], capture_output=True)
+        certificates = subprocess.run(['openssl', 'pkcs7', '-print_certs', '-in', str(signature)],
+                                      capture_output=True) if extracted.returncode == 0 else None
+        if certificates is None or not PEM_CERTIFICATE.search(certificates.stdout):
+            return 'its certificate table holds no signature that can be read'
+        chain.write_bytes(b''.join(PEM_CERTIFICATE.findall(certificates.stdout)))
+        result = subprocess.run(['osslsigncode', 'verify', '-CAfile', str(chain), '-in',
+                                 str(path)], capture_output=True)
+    said = result.stdout.decode(errors='replace')
+    if 'MISMATCH' in said:
+        return 'its bytes were changed after it was signed (the digest does not match)'
+    if 'Signature verification: ok' not in said:
+        return 'its signature does not verify against the certificates it carries'
+    return None
+
+
+def trusted_root(path):
+    """Whether the signature's chain ends in a root this system trusts (its
+    authorities stand in for Windows' own, which they largely share)."""
+    result = subprocess.run(['osslsigncode', 'verify', '-in', str(path)], capture_output=True)
+    return 'Signature verification: ok' in result.stdout.decode(errors='replace')
+
+
 def source_of(signer):
     return signer.pfx if isinstance(signer, PfxSigner) else signer.cert
 

@@ -5,6 +5,7 @@ Deterministic: the same script gives the same bytes."""
 import math
 import os
 import struct
+import sys
 
 VGA16 = [
     (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0),
@@ -103,4 +104,6 @@ def main():
 
 
 if __name__ == '__main__':
+    if sys.argv[1:2] == ['--help']:
+        sys.exit(print(__doc__.strip()))
     main()

@@ -26,4 +26,6 @@ def main(path):
 
 
 if __name__ == '__main__':
+    if sys.argv[1:2] == ['--help']:
+        sys.exit(print(__doc__.strip()))
     main(sys.argv[1])

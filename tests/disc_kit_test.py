@@ -10,6 +10,7 @@ import pty
 import resource
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -74,6 +75,10 @@ def wait_for_work_folder(folder, kit):
 def verifies(launcher, ca):
     return subprocess.run(['osslsigncode', 'verify', '-CAfile', str(ca), '-in', str(launcher)],
                           capture_output=True).returncode == 0
+
+
+def flipped(data, offset):
+    return data[:offset] + bytes([data[offset] ^ 0xFF]) + data[offset + 1:]
 
 
 def volume_labels(image):
@@ -153,6 +158,11 @@ class DiscKitTest(unittest.TestCase):
         (tracks / 'Mixes' / 'Größe' / 'Ünder.mp3').write_bytes(bytes(3000))
         return str(tracks)
 
+    def japanese(self):
+        (self.dir / 'ja' / '日本語').mkdir(parents=True)
+        (self.dir / 'ja' / '日本語' / 'さくら.mp3').write_bytes(bytes(100))
+        return str(self.dir / 'ja')
+
     def test_makes_sound_discs(self):
         installer = str(BUILD / 'e2e_installer_1_3.exe')
         epoch = {'SOURCE_DATE_EPOCH': '1700000000'}
@@ -206,6 +216,18 @@ class DiscKitTest(unittest.TestCase):
         def progress_shown(result, out):
             self.assertIn('make-disc: copying', result.terminal)
 
+        def joliet_names_whole(result, out):
+            self.assertEqual(names(listing(out.with_suffix('.iso'), 'joliet')),
+                             sorted(own + tracks + ['/日本語', '/日本語/さくら.mp3']))
+
+        def case_split_folders_one(result, out):
+            self.assertEqual(names(listing(out.with_suffix('.iso'), 'joliet')),
+                             sorted(own + ['/Mixes', '/Mixes/a.mp3', '/Mixes/b.mp3']))
+            self.assertIn('goes into the folder /Mixes', result.stderr)
+
+        for folder, name in (('c1/Mixes', 'a.mp3'), ('c2/MIXES', 'b.mp3')):
+            (self.dir / folder).mkdir(parents=True)
+            (self.dir / folder / name).write_bytes(bytes(100))
         (self.dir / 'elsewhere' / 'sub').mkdir(parents=True)
         (self.dir / 'link').symlink_to(self.dir / 'elsewhere' / 'sub')
         (self.dir / 'installer-link.exe').symlink_to(installer)
@@ -227,6 +249,16 @@ class DiscKitTest(unittest.TestCase):
              {'stdout': 'closed'}, 'closed', made),
             ('a terminal shows progress', [installer, 'mix.p4u', 'shown'],
              {'stderr': 'terminal'}, 'shown', progress_shown),
+            ('non-ASCII names whole in Joliet under the C locale',
+             [installer, 'mix.p4u', 'c-locale', '--content', str(self.dir / 'tracks'),
+              '--content', self.japanese()], {'env': {'LC_ALL': 'C', 'LANG': 'C'}},
+             'c-locale', joliet_names_whole),
+            ('folders differing in letter case become one, under the first spelling',
+             [installer, 'mix.p4u', 'case', '--content', 'c1', '--content', 'c2'], {}, 'case',
+             case_split_folders_one),
+            ('the same content folder twice counts once',
+             [installer, 'mix.p4u', 'twice', '--content', 'c1', '--content', 'c1/../c1'], {},
+             'twice', made),
         ]
         for name, args, options, folder, check in cases:
             with self.subTest(name):
@@ -321,6 +353,19 @@ class DiscKitTest(unittest.TestCase):
         os.mkfifo(self.dir / 'piped' / 'live.wav')
         token = ['--sign-token', TOKEN_KEY, '--sign-cert', str(self.certs['ca']),
                  '--pkcs11-module', str(SOFTHSM)]
+        # Signatures that do not hold: bytes changed after signing, and a
+        # certificate table of garbage.
+        tampered = flipped(self.signed_installer.read_bytes(), 0x500)
+        (self.dir / 'tampered.exe').write_bytes(tampered)
+        garbage = bytearray((BUILD / 'e2e_installer_1_3.exe').read_bytes())
+        entry = struct.unpack_from('<I', garbage, 0x3C)[0] + 24 + 96 + 8 * 4
+        struct.pack_into('<II', garbage, entry, len(garbage), 16)
+        (self.dir / 'garbage.exe').write_bytes(bytes(garbage) + os.urandom(16))
+        signed_launcher = self.dir / 'signed-launcher.exe'
+        subprocess.run(['osslsigncode', 'sign', '-pkcs12', str(self.certs['no_password']),
+                        '-in', str(BUILD / 'OrvaneCD.exe'), '-out', str(signed_launcher)],
+                       check=True, capture_output=True)
+        signed_launcher.write_bytes(flipped(signed_launcher.read_bytes(), 0x600))
         cases = [
             # name, arguments, what stderr says, the file-size limit
             ('missing installer', ['nothere.exe', playlist, 'disc'], 'cannot be read'),
@@ -411,6 +456,16 @@ class DiscKitTest(unittest.TestCase):
             ('an unsigned installer with --require-signed',
              [installer, playlist, 'disc', '--require-signed', '--sign',
               str(self.certs['no_password'])], 'carries no Authenticode signature'),
+            ('an installer changed after signing, with --require-signed',
+             ['tampered.exe', playlist, 'disc', '--require-signed', '--sign',
+              str(self.certs['no_password'])], 'its bytes were changed after it was signed'),
+            ('a certificate table of garbage, with --require-signed',
+             ['garbage.exe', playlist, 'disc', '--require-signed', '--sign',
+              str(self.certs['no_password'])], 'holds no signature that can be read'),
+            ('a signed launcher changed after signing, with --require-signed',
+             [str(self.signed_installer), playlist, 'disc', '--require-signed', '--launcher',
+              str(signed_launcher)], 'the launcher on the disc carries an Authenticode '
+             'signature that does not verify'),
         ]
         for name, args, message, *limit in cases:
             with self.subTest(name):

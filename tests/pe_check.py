@@ -25,4 +25,6 @@ def main():
 
 
 if __name__ == '__main__':
+    if sys.argv[1:2] == ['--help']:
+        sys.exit(print(__doc__.strip()))
     sys.exit(main())

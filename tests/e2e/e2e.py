@@ -153,6 +153,9 @@ def second_wine():
 
 def main(argv):
     command, args = (argv[1], argv[2:]) if len(argv) > 1 else ('', [])
+    if command == '--help':
+        print(__doc__)
+        return 0
     if command == 'list' and len(args) <= 1:
         print('\n'.join(names(*args)))
         return 0

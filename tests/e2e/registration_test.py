@@ -126,7 +126,10 @@ class Machine:
         process.kill()
         process.wait()
         log.close()
-        # The launcher and its box go with the program's job.
+        # On Windows the launcher goes with the program's job; Wine leaves it
+        # now and then, waiting on the killed program, so it is ended here.
+        for pid in self.processes('OrvaneCD.exe'):
+            os.kill(pid, signal.SIGKILL)
         for _ in range(100):
             if not self.boxes():
                 break
