@@ -35,6 +35,7 @@ BLOCK = 2048
 # holds less than 4 GiB.
 LARGEST_FILE = 4 * 1024 ** 3 - 1
 LARGEST_LAUNCHER = 16 * 1024 * 1024
+LATEST_DATE = 5869583999  # 2155-12-31 23:59:59 UTC
 D_CHARACTERS = set('ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_')
 PRIMARY_VOLUME_DESCRIPTOR = 16 * BLOCK
 # The longest name the run gives beside the output's: NAME.iso.sha256.
@@ -197,6 +198,9 @@ def resolve_output(given):
     that every check and every write meet the same place. Refuses a name that
     names no new folder, holds a control character, is not UTF-8 (the
     checksum file names the image) or is too long for the file system."""
+    # out/summer.iso names the image: the folder is out/summer.
+    if Path(given).suffix.lower() == '.iso' and Path(given).stem not in ('', '.', '..'):
+        given = Path(given).with_suffix('')
     name = Path(given).name
     if name in ('', '.', '..'):
         raise Refused('output %r names no folder to make' % str(given))
@@ -224,6 +228,10 @@ def source_date_epoch():
         return None
     if not value.isdigit():
         raise Refused('SOURCE_DATE_EPOCH %r is not a number of seconds' % value)
+    # An ISO 9660 directory record counts years from 1900 in one byte.
+    if int(value) > LATEST_DATE:
+        raise Refused('SOURCE_DATE_EPOCH %s lies after 2155, the last year ISO 9660 records '
+                      '(seconds are meant, not milliseconds)' % value)
     return int(value)
 
 

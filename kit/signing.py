@@ -85,7 +85,14 @@ def read_secret(path, variable, what, option):
         except OSError as error:
             raise SigningError('%s file %s cannot be read: %s' % (what, path,
                                                                   error.strerror or error))
-        # A byte-order mark that an editor put first is not the secret's.
+        # A byte-order mark that an editor put first is not the secret's; a
+        # file saved as UTF-16 (Windows' Notepad "Unicode") is text too, and
+        # sent as UTF-8: a token counts every wrong PIN against its few tries.
+        if data.startswith((b'\xff\xfe', b'\xfe\xff')):
+            try:
+                data = data.decode('utf-16').encode('utf-8')
+            except UnicodeError:
+                raise SigningError('%s file %s begins as UTF-16 but is not' % (what, path))
         data = data[len(BYTE_ORDER_MARK):] if data.startswith(BYTE_ORDER_MARK) else data
         return data.split(b'\n')[0].rstrip(b'\r')
     secret = os.environb.get(variable.encode())

@@ -245,6 +245,8 @@ class DiscKitTest(unittest.TestCase):
              {}, 'linked', the_files_linked),
             ('output through a link and ..', [installer, 'mix.p4u', 'link/../new/disc'], {},
              'elsewhere/new/disc', made),
+            ('output named as the image: its stem is the folder',
+             [installer, 'mix.p4u', 'summer.iso'], {}, 'summer', made),
             ('standard output closed', [installer, 'mix.p4u', 'closed'],
              {'stdout': 'closed'}, 'closed', made),
             ('a terminal shows progress', [installer, 'mix.p4u', 'shown'],
@@ -367,7 +369,7 @@ class DiscKitTest(unittest.TestCase):
                        check=True, capture_output=True)
         signed_launcher.write_bytes(flipped(signed_launcher.read_bytes(), 0x600))
         cases = [
-            # name, arguments, what stderr says, the file-size limit
+            # name, arguments, what stderr says, the file-size limit, the environment
             ('missing installer', ['nothere.exe', playlist, 'disc'], 'cannot be read'),
             ('missing playlist', [installer, 'nothere.p4u', 'disc'], 'cannot be read'),
             ('installer that is text', [playlist, playlist, 'disc'], 'not a Windows executable'),
@@ -456,6 +458,8 @@ class DiscKitTest(unittest.TestCase):
             ('an unsigned installer with --require-signed',
              [installer, playlist, 'disc', '--require-signed', '--sign',
               str(self.certs['no_password'])], 'carries no Authenticode signature'),
+            ('SOURCE_DATE_EPOCH in milliseconds', [installer, playlist, 'disc'],
+             'lies after 2155', {'SOURCE_DATE_EPOCH': '1700000000000'}),
             ('an installer changed after signing, with --require-signed',
              ['tampered.exe', playlist, 'disc', '--require-signed', '--sign',
               str(self.certs['no_password'])], 'its bytes were changed after it was signed'),
@@ -470,8 +474,9 @@ class DiscKitTest(unittest.TestCase):
         for name, args, message, *limit in cases:
             with self.subTest(name):
                 before = sorted(p.name for p in self.dir.iterdir())
+                environment = limit.pop() if limit and isinstance(limit[-1], dict) else None
                 result = make_disc(*args, cwd=self.dir, file_size_limit=(limit or [None])[0],
-                                   password='')
+                                   password='', env=environment)
                 self.assertEqual(result.returncode, 1)
                 self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
                 self.assertTrue(result.stderr.startswith('make-disc: '), result.stderr)
@@ -557,6 +562,8 @@ class DiscKitTest(unittest.TestCase):
         empty_file.write_bytes(b'')
         pin_file = self.dir / 'pin.txt'
         pin_file.write_text(PIN + '\n')
+        utf16_pin_file = self.dir / 'pin-utf16.txt'
+        utf16_pin_file.write_bytes((PIN + '\r\n').encode('utf-16'))
         signing, unprotected = str(self.certs['signing']), str(self.certs['no_password'])
         token = ['--sign-token', TOKEN_KEY, '--sign-cert', str(self.certs['ca']),
                  '--pkcs11-module', str(SOFTHSM)]
@@ -572,7 +579,9 @@ class DiscKitTest(unittest.TestCase):
                  ['--sign', unprotected, '--sign-password-file', str(empty_file)], None, None),
                 ('a key on a token, PIN from the environment', token, None, PIN),
                 ('a key on a token, PIN from a file', token + ['--sign-pin-file', str(pin_file)],
-                 None, None)):
+                 None, None),
+                ('a key on a token, PIN from a file saved as UTF-16',
+                 token + ['--sign-pin-file', str(utf16_pin_file)], None, None)):
             with self.subTest(name):
                 out = self.dir / name.replace(' ', '-').replace(',', '')
                 result = make_disc(str(BUILD / 'e2e_installer_1_3.exe'), str(self.playlist),
