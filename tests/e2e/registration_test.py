@@ -113,9 +113,10 @@ class Machine:
         run's keys and disc are left, with its records. The program is held
         still once its launcher has started, so that it cannot answer the box
         before the kill."""
+        earlier = set(self.processes('OrvaneCD.exe'))  # an earlier run's, still ending
         process, log = self.start('update_no')
         for _ in range(1200):
-            if self.processes('OrvaneCD.exe', but=process.pid):
+            if set(self.processes('OrvaneCD.exe', but=process.pid)) - earlier:
                 break
             time.sleep(0.05)
         os.kill(process.pid, signal.SIGSTOP)
