@@ -24,6 +24,9 @@ PEM_CERTIFICATE = re.compile(rb'-----BEGIN CERTIFICATE-----.+?-----END CERTIFICA
                              re.DOTALL)
 
 
+OPENSSL_STACK = re.compile(r'^[0-9A-F]+:error:')
+
+
 class SigningError(Exception):
     pass
 
@@ -216,7 +219,12 @@ def signer_failure(output, secrets):
         if known in text:
             return why
     lines = [line.strip() for line in text.splitlines() if line.strip()]
-    reason = lines[-1] if lines else 'no reason'
+    # The first line of its own, not the closing "Failed", its progress or
+    # OpenSSL's error stack (kept only where nothing else is said).
+    meaningful = [line for line in lines if line not in ('Failed', 'Succeeded') and
+                  not OPENSSL_STACK.match(line) and
+                  not line.startswith(('Engine "', 'Connecting to '))]
+    reason = (meaningful or lines or ['no reason'])[0]
     if any(secret and secret.decode(errors='replace') in reason for secret in secrets):
         return 'no reason it could show'
     return reason

@@ -21,8 +21,9 @@ class Version:
     """What one language's resource of id 1 gives: `numbers` (major, minor,
     build, revision), or None and `why` there is none."""
 
-    def __init__(self, language, numbers=None, why=None):
+    def __init__(self, language, numbers=None, why=None, damage=None):
         self.language, self.numbers, self.why = language, numbers, why
+        self.damage = damage
 
     def text(self):
         return '.'.join(map(str, self.numbers)) if self.numbers else 'none (%s)' % self.why
@@ -42,11 +43,12 @@ def read_block(language, data, size):
     if VALUE_OFFSET + FIXED_SIZE > min(length, size) or len(data) < VALUE_OFFSET + FIXED_SIZE:
         return Version(language, why='its fixed part runs past the end of the resource')
     signature, _, ms, ls = struct.unpack_from('<IIII', data, VALUE_OFFSET)
-    if signature != SIGNATURE:
-        return Version(language, why='its fixed part is damaged (signature %#x, not %#x); the '
-                                     'launcher may read meaningless numbers from it' %
-                                     (signature, SIGNATURE))
-    return Version(language, (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF))
+    numbers = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+    # The launcher does not look at the signature: it reads these numbers.
+    damage = None if signature == SIGNATURE else (
+        'its fixed part is damaged (signature %#x, not %#x), yet the launcher reads version %s '
+        'from it' % (signature, SIGNATURE, '.'.join(map(str, numbers))))
+    return Version(language, numbers, damage=damage)
 
 
 def versions(pe):
@@ -96,6 +98,7 @@ def judge(path, found, others):
     if others:
         warnings.append('installer %s has a version resource under %s, which Windows does not '
                         'read (only id 1 counts)' % (path, ', '.join(others)))
+    warnings += ['installer %s: %s' % (path, v.damage) for v in found if v.damage]
     neutral = [v for v in found if v.language == LANG_NEUTRAL]
     taken = neutral or found
     if len({v.numbers for v in taken}) > 1:

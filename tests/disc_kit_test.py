@@ -285,6 +285,10 @@ class DiscKitTest(unittest.TestCase):
 
     def test_says_what_the_launcher_will_see(self):
         signed = str(self.signed_installer)
+        damaged = bytearray((BUILD / 'e2e_installer_1_3.exe').read_bytes())
+        key = damaged.find('VS_VERSION_INFO'.encode('utf-16-le'))
+        damaged[key + 34:key + 38] = bytes(4)  # the fixed part's signature
+        (self.dir / 'damaged.exe').write_bytes(damaged)
         cases = [
             # installer, extra arguments, the version line, warnings it gives,
             # warnings it must not give
@@ -299,6 +303,8 @@ class DiscKitTest(unittest.TestCase):
              ['different versions by language: 1.3.0.0 in language 0409, 2.5.0.0 in language '
               '0411'], []),
             ('short_root', [], 'installer version: none', ['fixed part of 0 bytes'], []),
+            (str(self.dir / 'damaged.exe'), [], 'installer version: 1.3.0.0: the launcher offers',
+             ['signature 0x0, not 0xfeef04bd), yet the launcher reads version 1.3.0.0'], []),
             ('named', [], 'installer version: 0.0.0.0: the launcher offers neither',
              ['under name VERINFO', 'declares version 0.0.0.0'], []),
             ('1_3', ['--content', self.tracks()], 'installer version: 1.3.0.0',
@@ -625,8 +631,9 @@ class DiscKitTest(unittest.TestCase):
              None, 'leaves code signing out'),
             ('expired', pfx('expired'), PASSWORD, None, 'expired'),
             ('not valid yet', pfx('not_yet_valid'), PASSWORD, None, 'not valid before'),
-            ('signer fails', pfx('signing') + ['--timestamp', 'http://127.0.0.1:9/'], PASSWORD,
-             None, 'signer failed'),
+            ('signer fails: its own reason, the timestamp server unreachable',
+             pfx('signing') + ['--timestamp', 'http://127.0.0.1:9/'], PASSWORD, None,
+             'signer failed: HTTP failure: Failed to get data from http://127.0.0.1:9/'),
             ('launcher signed already', pfx('signing') + ['--launcher', str(signed)], PASSWORD,
              None, 'signed already'),
             ('wrong PIN', token, None, '0000', 'refused the PIN'),
