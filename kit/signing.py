@@ -178,7 +178,9 @@ class PfxSigner:
         """osslsigncode's key arguments, and what it reads on its input."""
         if not self.password:  # a file without a password: nothing to read
             return ['-pkcs12', str(self.pfx)], b''
-        return ['-pkcs12', str(self.pfx), '-readpass', '-'], self.password
+        # /dev/stdin, not '-': osslsigncode before 2.6 (Debian 12's) takes '-'
+        # for a file of that name.
+        return ['-pkcs12', str(self.pfx), '-readpass', '/dev/stdin'], self.password
 
 
 class TokenSigner:
@@ -207,7 +209,7 @@ class TokenSigner:
 
     def arguments(self):
         args = ['-pkcs11module', str(self.module), '-certs', str(self.cert), '-key', self.uri]
-        return (args + ['-readpass', '-'], self.pin) if self.pin else (args, b'')
+        return (args + ['-readpass', '/dev/stdin'], self.pin) if self.pin else (args, b'')
 
 
 def signer_failure(output, secrets):
