@@ -2,7 +2,7 @@
 //   conformance.exe [--list] [--only NAME...] [--launcher PATH] [--disc X:]
 //                   [--no-display] [--interactive] [--bench N]
 // One line a scenario (ok, FAIL with what differed, skip with why), then the
-// counts; exit code 0 only when none failed. It changes nothing of the
+// counts; exit code 0 only when some ran and none failed. It changes nothing of the
 // person's: where the player is registered it refuses before it writes
 // anything, and it removes only the keys and disc files it recorded and
 // marked, as it left them.
@@ -488,9 +488,12 @@ static int RunAll(const Options& options)
             ++failed;
         }
     }
+    // A run that ran nothing proved nothing: it is no pass.
+    if (passed + failed == 0)
+        Say(L"nothing was run: every scenario was skipped here, so nothing is proven");
     Say(std::to_wstring(passed) + L" passed, " + std::to_wstring(failed) + L" failed, " +
         std::to_wstring(skipped) + L" skipped");
-    return failed == 0 ? 0 : 1;
+    return failed == 0 && passed > 0 ? 0 : 1;
 }
 
 // Started by a double-click, the program has a console of its own, which

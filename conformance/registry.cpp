@@ -99,13 +99,30 @@ static LONG Open(int place, const std::wstring& path, REGSAM access, HKEY* key)
                          access | kPlaces[place].view, key);
 }
 
+// A key this run may not open may still be a person's: only "not found"
+// counts as absent.
 static bool Exists(int place, const std::wstring& path)
 {
     HKEY key;
-    if (Open(place, path, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    LONG status = Open(place, path, KEY_QUERY_VALUE, &key);
+    if (status == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return status != ERROR_FILE_NOT_FOUND;
+}
+
+// Makes the key, and only that: RegCreateKeyExW opens a key that is there
+// already (an installer may have made it since it was looked at) and says so
+// in its disposition; such a key is not this run's to write into.
+static LONG CreateNew(int place, const std::wstring& path, REGSAM access, HKEY* key)
+{
+    DWORD disposition = 0;
+    LONG status = RegCreateKeyExW(kPlaces[place].root, path.c_str(), 0, nullptr, 0,
+                                  access | kPlaces[place].view, nullptr, key, &disposition);
+    if (status == ERROR_SUCCESS && disposition != REG_CREATED_NEW_KEY) {
+        RegCloseKey(*key);
+        return ERROR_ALREADY_EXISTS;
+    }
+    return status;
 }
 
 std::wstring FindPlayerRegistration()
@@ -422,35 +439,42 @@ bool PrepareRegistry(std::wstring* why)
         *why = L"cannot write the record " + RecordPath();
         return false;
     }
+    Plan made;
     for (const Parent& vendor : plan.parents) {
         HKEY key;
-        if (RegCreateKeyExW(kPlaces[vendor.place].root, vendor.path.c_str(), 0, nullptr, 0,
-                            KEY_QUERY_VALUE | kPlaces[vendor.place].view, nullptr, &key,
-                            nullptr) != ERROR_SUCCESS) {
+        LONG status = CreateNew(vendor.place, vendor.path, KEY_QUERY_VALUE, &key);
+        if (status == ERROR_ALREADY_EXISTS)
+            continue;  // made by someone else meanwhile: not this run's
+        if (status != ERROR_SUCCESS) {
             *why = L"cannot make " + FullName(vendor.place, vendor.path);
             return false;
         }
         RegCloseKey(key);
+        made.parents.push_back(vendor);
     }
-    RunParents = plan.parents;
+    RunParents = made.parents;
+    if (made.parents.size() != plan.parents.size() &&
+        !WriteRecord(RecordPath(), kRecordKind, LinesOf(made))) {
+        *why = L"cannot write the record " + RecordPath();
+        return false;
+    }
     return true;
 }
 
 // --- a scenario's registration ------------------------------------------------
 
-static bool WriteKey(const WrittenKey& written)
+static LONG WriteKey(const WrittenKey& written)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(kPlaces[written.place].root, written.path.c_str(), 0, nullptr, 0,
-                        KEY_SET_VALUE | kPlaces[written.place].view, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
+    LONG status = CreateNew(written.place, written.path, KEY_SET_VALUE, &key);
+    if (status != ERROR_SUCCESS)
+        return status;
     bool done = true;
     for (const Value& value : written.states.front())
         done = done && RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
                                       static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
     RegCloseKey(key);
-    return done;
+    return done ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
 bool WriteScenarioRegistry(const Scenario& scenario, std::wstring* why)
@@ -470,7 +494,13 @@ bool WriteScenarioRegistry(const Scenario& scenario, std::wstring* why)
     }
     // The stand-in installer writes its states itself.
     for (const WrittenKey& key : plan.keys) {
-        if (key.writtenHere && !WriteKey(key)) {
+        LONG status = key.writtenHere ? WriteKey(key) : ERROR_SUCCESS;
+        if (status == ERROR_ALREADY_EXISTS) {
+            *why = FullName(key.place, key.path) + L" appeared meanwhile, and it is not this "
+                   L"program's: nothing was written into it";
+            return false;
+        }
+        if (status != ERROR_SUCCESS) {
             *why = L"cannot write " + FullName(key.place, key.path);
             return false;
         }

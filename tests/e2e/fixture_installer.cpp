@@ -52,6 +52,16 @@ static void SetNumber(HKEY key, const wchar_t* name, DWORD number)
 }
 
 // The marker first: a key cut short by a kill is still known as this run's.
+// Whether the key carries this run's marker.
+static bool Ours(HKEY key)
+{
+    wchar_t marker[64] = {};
+    DWORD type = 0, size = sizeof marker - sizeof(wchar_t);
+    return RegQueryValueExW(key, kMarker, nullptr, &type, reinterpret_cast<BYTE*>(marker),
+                            &size) == ERROR_SUCCESS &&
+           type == REG_SZ && Marker[0] != L'\0' && wcscmp(marker, Marker) == 0;
+}
+
 static void Register(wchar_t* entry)
 {
     wchar_t* version = wcschr(entry, L'@');
@@ -61,9 +71,15 @@ static void Register(wchar_t* entry)
     if (autorun != nullptr)
         *autorun++ = L'\0';
     HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    DWORD disposition = 0;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE,
+                        nullptr, &key, &disposition) != ERROR_SUCCESS)
         return;
+    // A key that was there already is written into only when this run made it.
+    if (disposition != REG_CREATED_NEW_KEY && !Ours(key)) {
+        RegCloseKey(key);
+        return;
+    }
     SetText(key, kMarker, Marker);
     SetText(key, L"AppDir", entry);
     if (version != nullptr)
@@ -78,11 +94,7 @@ static void Unregister()
     HKEY key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return;
-    wchar_t marker[64] = {};
-    DWORD type = 0, size = sizeof marker - sizeof(wchar_t);
-    bool ours = RegQueryValueExW(key, kMarker, nullptr, &type, reinterpret_cast<BYTE*>(marker),
-                                 &size) == ERROR_SUCCESS &&
-                type == REG_SZ && Marker[0] != L'\0' && wcscmp(marker, Marker) == 0;
+    bool ours = Ours(key);
     RegCloseKey(key);
     if (ours)
         RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
