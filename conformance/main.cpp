@@ -262,21 +262,21 @@ static std::wstring SkipReason(const Scenario& scenario)
     return reason != nullptr ? reason : L"";
 }
 
-// The launcher's manifest (asInvoker) turns registry virtualization off for
-// it; started suspended, its token tells.
-static bool CheckVirtualization()
+// Whether registry virtualization is on for a program, started suspended
+// and ended at once; `told` false when its token cannot be read.
+static bool VirtualizedFor(const std::wstring& program, bool* told)
 {
-    std::wstring command = L"\"" + machine.launcher + L"\"";
+    std::wstring command = L"\"" + program + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     DWORD enabled = 1, size = 0;
     HANDLE token = nullptr;
-    bool told = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                               nullptr, nullptr, &startup, &process) &&
-                OpenProcessToken(process.hProcess, TOKEN_QUERY, &token) &&
-                GetTokenInformation(token, TokenVirtualizationEnabled, &enabled, sizeof enabled,
-                                    &size);
+    *told = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                           nullptr, nullptr, &startup, &process) &&
+            OpenProcessToken(process.hProcess, TOKEN_QUERY, &token) &&
+            GetTokenInformation(token, TokenVirtualizationEnabled, &enabled, sizeof enabled,
+                                &size);
     if (token != nullptr)
         CloseHandle(token);
     if (process.hProcess != nullptr) {
@@ -284,17 +284,47 @@ static bool CheckVirtualization()
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
-    std::wstring note = machine.elevated ? L" (always off when elevated: run as a standard user "
-                                           L"to check the manifest)"
-                                         : L"";
-    if (!told)
+    return enabled != 0;
+}
+
+enum class Verdict { Passed, Failed, Skipped };
+
+// The launcher's manifest (asInvoker) turns registry virtualization off for
+// it. Windows never virtualizes an elevated or a 64-bit process ("Registry
+// Virtualization"), and a machine may have it off for all: there a 0 proves
+// nothing, unless the same launcher without its manifest shows it on.
+static Verdict CheckVirtualization()
+{
+    const wchar_t* moot = machine.elevated    ? L"this run is elevated, and Windows virtualizes "
+                                                L"no elevated process: run as a standard user"
+                          : machine.launcher64 ? L"Windows virtualizes no 64-bit process"
+                                               : nullptr;
+    if (moot != nullptr) {
+        Say(std::wstring(L"skip virtualization: ") + moot);
+        return Verdict::Skipped;
+    }
+    bool told = false, controlTold = false;
+    bool on = VirtualizedFor(machine.launcher, &told);
+    bool controlOn =
+        VirtualizedFor(machine.bundle + L"e2e_launcher_without_manifest.exe", &controlTold);
+    if (!told) {
         Say(L"FAIL virtualization: cannot read the launcher's token");
-    else if (enabled)
+        return Verdict::Failed;
+    }
+    if (on) {
         Say(L"FAIL virtualization: registry virtualization is on for the launcher: its "
             L"manifest is not in effect");
-    else
-        Say(L"ok   virtualization: registry virtualization is off for the launcher" + note);
-    return told && !enabled;
+        return Verdict::Failed;
+    }
+    if (!controlTold || !controlOn) {
+        Say(L"skip virtualization: off for the launcher, but off for the same launcher without "
+            L"a manifest too: this machine virtualizes nothing, so the manifest's part cannot "
+            L"be told");
+        return Verdict::Skipped;
+    }
+    Say(L"ok   virtualization: registry virtualization is off for the launcher, on for the "
+        L"same launcher without its manifest");
+    return Verdict::Passed;
 }
 
 // Removes what a scenario made (and with `wholeRun` what the run made for
@@ -455,10 +485,10 @@ static int RunAll(const Options& options)
         Say(std::wstring(L"note: ") + (machine.underWine ? L"under Wine" : L"without UAC") +
             L", which has no registry virtualization, the manifest's effect cannot be told");
     } else if (options.only.empty()) {
-        if (CheckVirtualization())
-            ++passed;
-        else
-            ++failed;
+        Verdict verdict = CheckVirtualization();
+        passed += verdict == Verdict::Passed;
+        failed += verdict == Verdict::Failed;
+        skipped += verdict == Verdict::Skipped;
     }
     for (const Scenario& scenario : kScenarios) {
         if (!Wanted(options, scenario))
