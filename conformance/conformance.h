@@ -119,8 +119,9 @@ bool LayOutDisc(const Scenario& scenario, std::wstring* why);
 bool ClearDisc(std::wstring* why);
 std::wstring SnapshotDisc();
 
-// The registry. Where the player is registered (the key's full name), empty
-// when nowhere; the vendor key made for the run where it is absent; a
+// The registry. Why the run may not start for the player's key (registered, or
+// this program's leftover without its record), empty
+// when the key is nowhere; the vendor key made for the run where it is absent; a
 // scenario's keys, recorded and then written; every key a run recorded
 // removed where it holds what was recorded, the run's vendor keys too with
 // `wholeRun` (false, saying why, when one does not, or may not be removed).

@@ -560,10 +560,7 @@ static std::wstring Begin()
         Say(L"note: a run before this one did not end; what it made is removed");
     std::wstring registered = FindPlayerRegistration();
     if (!registered.empty())
-        return L"the Orvane player is registered here (" + registered + L"), and this program "
-               L"changes nothing of the person's: nothing was changed. Run it where the player "
-               L"is not installed: another machine or a virtual machine, or, for the current "
-               L"user's key alone, another account";
+        return registered;
     if (!MakeWorkFolder())
         return L"cannot make the work folder " + machine.work;
     if (!InstallPlayers())

@@ -125,11 +125,40 @@ static LONG CreateNew(int place, const std::wstring& path, REGSAM access, HKEY* 
     return status;
 }
 
+// The run mark a key carries; empty where it carries none.
+static std::wstring MarkIn(int place, const std::wstring& path)
+{
+    HKEY key;
+    if (Open(place, path, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return L"";
+    wchar_t mark[64] = {};
+    DWORD type = 0, size = sizeof mark - sizeof(wchar_t);
+    LONG status = RegQueryValueExW(key, kMarker, nullptr, &type, reinterpret_cast<BYTE*>(mark),
+                                   &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS && type == REG_SZ ? mark : L"";
+}
+
 std::wstring FindPlayerRegistration()
 {
+    static const wchar_t* const kRegNames[] = {L"HKCU", L"HKLM", L"HKLM"};
+    static const wchar_t* const kRegViews[] = {L"", L" /reg:32", L" /reg:64"};
     for (int place = 0; place < 3; ++place) {
-        if (Exists(place, kPlayerKey))
-            return FullName(place, kPlayerKey);
+        if (!Exists(place, kPlayerKey))
+            continue;
+        std::wstring run = MarkIn(place, kPlayerKey);
+        if (run.empty())
+            return L"the Orvane player is registered here (" + FullName(place, kPlayerKey) +
+                   L"), and this program changes nothing of the person's: nothing was changed. "
+                   L"Run it where the player is not installed: another machine or a virtual "
+                   L"machine, or, for the current user's key alone, another account";
+        // Marked, but its record is gone (the bundle unzipped anew, %TEMP%
+        // emptied): without the record nothing proves what it held.
+        return FullName(place, kPlayerKey) + L" carries the mark of this program's run " + run +
+               L", whose record is gone (the bundle unzipped anew, or %TEMP% emptied): it is "
+               L"this program's leftover, which it removes only with its record, so nothing "
+               L"was changed. Remove it yourself, then run again: reg delete \"" +
+               kRegNames[place] + L"\\" + kPlayerKey + L"\" /f" + kRegViews[place];
     }
     return L"";
 }

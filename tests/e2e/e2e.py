@@ -127,10 +127,10 @@ def second_wine():
     if not (root / '.orvane-wine-root').exists():
         print('e2e: no second Wine at %s: run scripts/setup test' % root)
         return 1
+    # The bundle's own work folder stays: a run stopped before its end left
+    # its records there, by which the next run removes what it made.
     work = root / 'work'
-    if work.exists():
-        shutil.rmtree(work)
-    shutil.copytree(BUNDLE, work / 'conformance')
+    shutil.copytree(BUNDLE, work / 'conformance', dirs_exist_ok=True)
     for entry in (root / 'disc').iterdir():
         entry.unlink() if entry.is_symlink() or entry.is_file() else shutil.rmtree(entry)
     described = subprocess.run([wine_root, 'describe'], capture_output=True, text=True)

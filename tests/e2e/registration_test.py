@@ -152,6 +152,13 @@ def killed_then_changed(machine):
     machine.regedit(['[%s\\Orvane]' % VENDOR_KEYS[0], '"PlayerVersion"=dword:00020000'])
 
 
+def killed_then_record_lost(machine):
+    """As a bundle unzipped anew, or an emptied %TEMP%, leaves it."""
+    machine.kill_while_box_is_shown()
+    for record in ('registry.record', 'disc.record'):
+        (machine.bundle / 'work' / record).unlink(missing_ok=True)
+
+
 def disc_with_persons_files(machine):
     """Drive E: holding a person's file, a folder link to a folder outside it,
     and the mark an earlier program left."""
@@ -193,6 +200,9 @@ ROWS = [
      'what it made is removed', (), None),
     ('killed, its key then changed by an installer: left as it is, the run stops',
      killed_then_changed, 2, 'does not hold what this program wrote', VENDOR_KEYS[:1], None),
+    ('killed, its record then lost: named as this program\'s leftover, left as it is',
+     killed_then_record_lost, 2, 'carries the mark of this program\'s run', VENDOR_KEYS[:1],
+     None),
     ('--disc on a drive holding a person\'s file and a folder link', disc_with_persons_files, 2,
      'is not empty', (), persons_files_intact),
 ]
