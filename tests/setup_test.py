@@ -51,7 +51,7 @@ class SetupTest(unittest.TestCase):
         log = stubs / 'apt-get.log'
         log.touch()
         env = dict(os.environ, PATH=f'{stubs}:{os.environ["PATH"]}', STUB_LOG=str(log),
-                   STUB_UPDATE=update, STUB_INSTALL=install, STUB_INSTALLED='cmake g++',
+                   STUB_UPDATE=update, STUB_INSTALL=install, STUB_INSTALLED='cmake make g++',
                    TMPDIR=str(stubs))
         result = subprocess.run(['bash', str(SETUP), 'build'], env=env, capture_output=True,
                                 text=True, timeout=60)
