@@ -396,6 +396,23 @@ void StopChanges()
     EnterCriticalSection(ChangeLock());
 }
 
+// Writes the removals to disk: RegFlushKey writes the hive of the key it is
+// given, so a handle on Software in each view this run writes, not the root.
+static bool FlushWritten()
+{
+    bool flushed = true;
+    for (int place = 0; place < (machine.mayWriteMachine ? 3 : 1); ++place) {
+        HKEY key;
+        LONG status = Open(place, L"Software", KEY_QUERY_VALUE, &key);
+        if (status == ERROR_SUCCESS) {
+            status = RegFlushKey(key);
+            RegCloseKey(key);
+        }
+        flushed = flushed && status == ERROR_SUCCESS;
+    }
+    return flushed;
+}
+
 bool ClearRegistry(bool wholeRun, std::wstring* why)
 {
     Changing changing;
@@ -432,14 +449,18 @@ bool ClearRegistry(bool wholeRun, std::wstring* why)
             kept.parents.push_back(parent);
         }
     }
-    RegFlushKey(HKEY_CURRENT_USER);
-    RegFlushKey(HKEY_LOCAL_MACHINE);
     // What differs is not this program's any more and leaves the record; what
-    // it may not remove now stays in it, for a run with the rights.
-    bool recorded = kept.keys.empty() && kept.parents.empty()
+    // it may not remove now stays in it, for a run with the rights. Until the
+    // removals are on disk the record stays whole.
+    bool flushed = FlushWritten();
+    bool recorded = !flushed ? true
+                    : kept.keys.empty() && kept.parents.empty()
                         ? DropRecord(RecordPath())
                         : WriteRecord(RecordPath(), kRecordKind, LinesOf(kept));
-    if (!differs.empty())
+    if (!flushed)
+        *why = L"the registry's changes could not be written to disk (RegFlushKey failed): the "
+               L"record stays for the next run";
+    else if (!differs.empty())
         *why = differs + L" does not hold what this program wrote (an installer may have "
                L"written it since): it is left as it is";
     else if (!notAllowed.empty())
