@@ -284,10 +284,17 @@ def write_image(label, disc, image, expected, report):
     with tempfile.TemporaryFile() as errors:
         writer = subprocess.Popen(xorriso_args(label) + ['-o', str(image), str(disc)],
                                   stdout=subprocess.DEVNULL, stderr=errors)
-        while writer.poll() is None:
-            if image.exists():
-                report('writing the image', image.stat().st_size, expected)
-            time.sleep(0.5)
+        try:
+            while writer.poll() is None:
+                if image.exists():
+                    report('writing the image', image.stat().st_size, expected)
+                time.sleep(0.5)
+        finally:
+            # Stopped meanwhile (a signal, a failure): xorriso ends with the
+            # run, not on its own into an image nobody will take.
+            if writer.poll() is None:
+                writer.kill()
+                writer.wait()
         if writer.returncode != 0:
             errors.seek(0)
             raise Refused('xorriso failed: %s' % xorriso_failure(

@@ -503,11 +503,26 @@ class DiscKitTest(unittest.TestCase):
         def another_kit():
             return start_kit(installer, playlist, 'disc', cwd=self.dir)
 
+        writers = []
+
+        def term_while_xorriso_writes(kit):
+            children = '/proc/%d/task/%d/children' % (kit.pid, kit.pid)
+            for _ in range(600):
+                pids = open(children).read().split() if os.path.exists(children) else []
+                writers.extend(p for p in pids if 'xorriso' in open('/proc/%s/cmdline' % p).read())
+                if writers:
+                    break
+                time.sleep(0.05)
+            self.assertTrue(writers, 'xorriso was never seen writing')
+            kit.send_signal(signal.SIGTERM)
+
         cases = [
             # name, signal or what happens meanwhile, exit status, stderr, what is left
             ('SIGTERM', signal.SIGTERM, 143, 'stopped by SIGTERM', []),
             ('SIGHUP', signal.SIGHUP, 129, 'stopped by SIGHUP', []),
             ('SIGINT', signal.SIGINT, 130, 'stopped by SIGINT', []),
+            ('SIGTERM while xorriso writes: xorriso ended with it', term_while_xorriso_writes,
+             143, 'stopped by SIGTERM', []),
             ('a file appears as the image', intruder_file, 1, 'appeared', ['disc.iso']),
             ('a folder appears as the image', intruder_folder, 1, 'appeared', ['disc.iso']),
             # Which of the two ends first is not known: one succeeds, the other says so.
@@ -518,7 +533,10 @@ class DiscKitTest(unittest.TestCase):
                 before = sorted(p.name for p in self.dir.iterdir())
                 kit = start_kit(installer, playlist, 'disc', cwd=self.dir)
                 wait_for_work_folder(self.dir, kit)
-                other = meanwhile() if callable(meanwhile) else kit.send_signal(meanwhile)
+                if meanwhile is term_while_xorriso_writes:
+                    other = meanwhile(kit)
+                else:
+                    other = meanwhile() if callable(meanwhile) else kit.send_signal(meanwhile)
                 errors = {run: run.communicate()[1] for run in (kit, other) if run}
                 outcomes = sorted((run.returncode, text) for run, text in errors.items())
                 if other:
@@ -534,6 +552,7 @@ class DiscKitTest(unittest.TestCase):
                                                     cwd=self.dir).returncode, 0)
                 for name in left:
                     subprocess.run(['rm', '-rf', str(self.dir / name)])
+                self.assertFalse([w for w in writers if os.path.exists('/proc/%s' % w)])
 
     def test_a_run_killed_outright_is_cleared_by_the_next(self):
         installer = sparse_installer(self.dir / 'big.exe', 300 * 1000 * 1000)
