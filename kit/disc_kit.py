@@ -362,8 +362,10 @@ def lay_out(disc, files, folders, epoch, report):
 # --- the disc ------------------------------------------------------------------------
 
 def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTION, signer=None,
-              media='cd80', arch='win32', tracks=(), require_signed=False, report=None):
-    """Makes the disc folder, the image and its checksum file; returns a Disc."""
+              media='cd80', arch='win32', tracks=(), require_signed=False, report=None,
+              on_made=None):
+    """Makes the disc folder, the image and its checksum file; returns a Disc.
+    `on_made` is called once the outputs are in place, signals still held."""
     report = report or (lambda what, done, total: None)
     output = resolve_output(output)
     image = output.with_name(output.name + '.iso')
@@ -482,6 +484,10 @@ def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTIO
             # The outputs and their parent folders stay; the work folder goes.
             made.paths = [(path, how) for path, how in made.paths if path == work]
             made.remove()
+            # Still held: the caller may let a signal that comes now go, so
+            # that none reports as undone what is whole.
+            if on_made is not None:
+                on_made()
     except outputs.Taken as taken:
         made.remove()
         raise Refused('%s appeared while the disc was made (another run on the same output?); '

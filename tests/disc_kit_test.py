@@ -508,21 +508,31 @@ class DiscKitTest(unittest.TestCase):
         def term_while_xorriso_writes(kit):
             children = '/proc/%d/task/%d/children' % (kit.pid, kit.pid)
             for _ in range(600):
-                pids = open(children).read().split() if os.path.exists(children) else []
-                writers.extend(p for p in pids if 'xorriso' in open('/proc/%s/cmdline' % p).read())
+                pids = Path(children).read_text().split() if os.path.exists(children) else []
+                writers.extend(p for p in pids if 'xorriso' in Path('/proc/%s/cmdline' % p).read_text())
                 if writers:
                     break
                 time.sleep(0.05)
             self.assertTrue(writers, 'xorriso was never seen writing')
             kit.send_signal(signal.SIGTERM)
 
+        def term_once_in_place(kit):
+            for _ in range(6000):
+                if (self.dir / 'disc.iso.sha256').exists() or kit.poll() is not None:
+                    break
+                time.sleep(0.005)
+            kit.send_signal(signal.SIGTERM)
+
         cases = [
             # name, signal or what happens meanwhile, exit status, stderr, what is left
+            # (None: either finished, all made, or stopped, nothing left)
             ('SIGTERM', signal.SIGTERM, 143, 'stopped by SIGTERM', []),
             ('SIGHUP', signal.SIGHUP, 129, 'stopped by SIGHUP', []),
             ('SIGINT', signal.SIGINT, 130, 'stopped by SIGINT', []),
             ('SIGTERM while xorriso writes: xorriso ended with it', term_while_xorriso_writes,
              143, 'stopped by SIGTERM', []),
+            ('SIGTERM as the outputs take their names: all made, or nothing left',
+             term_once_in_place, None, None, None),
             ('a file appears as the image', intruder_file, 1, 'appeared', ['disc.iso']),
             ('a folder appears as the image', intruder_folder, 1, 'appeared', ['disc.iso']),
             # Which of the two ends first is not known: one succeeds, the other says so.
@@ -533,7 +543,7 @@ class DiscKitTest(unittest.TestCase):
                 before = sorted(p.name for p in self.dir.iterdir())
                 kit = start_kit(installer, playlist, 'disc', cwd=self.dir)
                 wait_for_work_folder(self.dir, kit)
-                if meanwhile is term_while_xorriso_writes:
+                if meanwhile in (term_while_xorriso_writes, term_once_in_place):
                     other = meanwhile(kit)
                 else:
                     other = meanwhile() if callable(meanwhile) else kit.send_signal(meanwhile)
@@ -542,6 +552,13 @@ class DiscKitTest(unittest.TestCase):
                 if other:
                     self.assertEqual(outcomes[0][0], 0, outcomes[0][1])
                 code, stderr = outcomes[-1]
+                if status is None and code == 0:  # finished: whole, as it says
+                    self.assertEqual(subprocess.run(['sha256sum', '-c', 'disc.iso.sha256'],
+                                                    cwd=self.dir).returncode, 0)
+                    subprocess.run(['rm', '-rf'] + [str(self.dir / n) for n in made])
+                    continue
+                if status is None:
+                    status, message, left = 143, 'nothing of this run is left', []
                 self.assertEqual(code, status, stderr)
                 self.assertEqual(len(stderr.splitlines()), 1, stderr)
                 self.assertIn(message, stderr)
