@@ -104,30 +104,42 @@ def check_place(disc_path, source, largest_file, info):
                            '4 GiB' % (where, '{:,}'.format(info.st_size)))
 
 
-def walk(folder, below=''):
+# What operating systems and version control leave in folders, which no maker
+# means to press: macOS's folder settings and resource forks, Windows' thumbnail
+# caches and folder settings, Git's and Subversion's folders.
+LEFT_BY_SYSTEMS = re.compile(r'^(\.DS_Store|\._.*|Thumbs\.db|desktop\.ini|\.git|\.svn)$',
+                             re.IGNORECASE)
+
+
+def walk(folder, below='', left_out=None):
     """(path on the disc, source path, lstat) of everything below `folder`,
-    a folder before what it holds, in name order."""
+    a folder before what it holds, in name order; with `left_out` (a list),
+    what systems leave is passed over and named there."""
     try:
         names = sorted(os.listdir(os.path.join(folder, below) if below else folder))
     except OSError as error:
         raise ContentError('content %s cannot be read: %s' %
                            (shown(os.path.join(folder, below)), error.strerror or error))
     for name in names:
+        if left_out is not None and LEFT_BY_SYSTEMS.match(name):
+            left_out.append(os.path.join(folder, below, name))
+            continue
         disc_path = below + '/' + name if below else name
         source = os.path.join(folder, disc_path)
         info = os.lstat(source)
         yield disc_path, source, info
         if stat.S_ISDIR(info.st_mode):
-            yield from walk(folder, disc_path)
+            yield from walk(folder, disc_path, left_out)
 
 
-def gather(folders, largest_file):
+def gather(folders, largest_file, left_out=None):
     """The entries of every content folder, merged into one tree, and the
     folders merged under another spelling; refuses what cannot go on the disc
     whole, and two files of one name. Folders whose names Windows takes for
     one (the same but for letter case) are one folder, under the first
     spelling: Windows could open only one of two. A folder given twice counts
-    once."""
+    once. With `left_out` (a list), what systems leave in folders is passed
+    over and named there."""
     taken = {windows_key(name): 'the disc\'s own %s' % name for name in DISC_OWN}
     entries, merged, seen = {}, [], set()
     for folder in folders:
@@ -140,7 +152,7 @@ def gather(folders, largest_file):
         if os.path.realpath(folder) in seen:
             continue
         seen.add(os.path.realpath(folder))
-        for disc_path, source, info in walk(folder):
+        for disc_path, source, info in walk(folder, left_out=left_out):
             check_place(disc_path, source, largest_file, info)
             key = windows_key(disc_path)
             if len(key) > 1:

@@ -363,7 +363,7 @@ def lay_out(disc, files, folders, epoch, report):
 
 def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTION, signer=None,
               media='cd80', arch='win32', tracks=(), require_signed=False, report=None,
-              on_made=None):
+              on_made=None, keep_hidden=False):
     """Makes the disc folder, the image and its checksum file; returns a Disc.
     `on_made` is called once the outputs are in place, signals still held."""
     report = report or (lambda what, done, total: None)
@@ -398,9 +398,17 @@ def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTIO
     finding, installer_signed = read_installer(installer, installer_info.st_size)
     warnings = list(finding.warnings)
     try:
-        entries, merged = content.gather(tracks, LARGEST_FILE)
+        left_out = None if keep_hidden else []
+        entries, merged = content.gather(tracks, LARGEST_FILE, left_out)
     except content.ContentError as error:
         raise Refused(str(error))
+    if left_out:
+        warnings.append('left out %d file%s and folder%s that systems leave in content folders '
+                        '(.DS_Store, ._*, Thumbs.db, desktop.ini, .git, .svn; --keep-hidden '
+                        'keeps them): %s' % (len(left_out), '' if len(left_out) == 1 else 's',
+                                             '' if len(left_out) == 1 else 's',
+                                             ', '.join(content.shown(p) for p in left_out[:3]) +
+                                             (', ...' if len(left_out) > 3 else '')))
     warnings += ['content %s goes into the folder /%s on the disc: their names differ only in '
                  'letter case, which Windows does not tell apart' % (content.shown(source), folder)
                  for folder, source in merged]

@@ -220,13 +220,23 @@ class DiscKitTest(unittest.TestCase):
             self.assertEqual(names(listing(out.with_suffix('.iso'), 'joliet')),
                              sorted(own + tracks + ['/日本語', '/日本語/さくら.mp3']))
 
+        def systems_leavings_left_out(result, out):
+            self.assertEqual(names(listing(out.with_suffix('.iso'), 'joliet')),
+                             sorted(own + ['/a.mp3', '/Sub']))
+            self.assertIn('left out 5 files and folders', result.stderr)
+
+        def systems_leavings_kept(result, out):
+            self.assertIn('/Sub/desktop.ini', names(listing(out.with_suffix('.iso'), 'joliet')))
+
         def case_split_folders_one(result, out):
             self.assertEqual(names(listing(out.with_suffix('.iso'), 'joliet')),
                              sorted(own + ['/Mixes', '/Mixes/a.mp3', '/Mixes/b.mp3']))
             self.assertIn('goes into the folder /Mixes', result.stderr)
 
-        for folder, name in (('c1/Mixes', 'a.mp3'), ('c2/MIXES', 'b.mp3')):
-            (self.dir / folder).mkdir(parents=True)
+        for folder, name in (('c1/Mixes', 'a.mp3'), ('c2/MIXES', 'b.mp3'), ('junk', 'a.mp3'),
+                             ('junk', '.DS_Store'), ('junk', '._a.mp3'), ('junk/.git', 'config'),
+                             ('junk/Sub', 'Thumbs.db'), ('junk/Sub', 'desktop.ini')):
+            (self.dir / folder).mkdir(parents=True, exist_ok=True)
             (self.dir / folder / name).write_bytes(bytes(100))
         (self.dir / 'elsewhere' / 'sub').mkdir(parents=True)
         (self.dir / 'link').symlink_to(self.dir / 'elsewhere' / 'sub')
@@ -258,6 +268,12 @@ class DiscKitTest(unittest.TestCase):
             ('folders differing in letter case become one, under the first spelling',
              [installer, 'mix.p4u', 'case', '--content', 'c1', '--content', 'c2'], {}, 'case',
              case_split_folders_one),
+            ('what systems leave in content folders left out, counted',
+             [installer, 'mix.p4u', 'junk-out', '--content', 'junk'], {}, 'junk-out',
+             systems_leavings_left_out),
+            ('... and kept with --keep-hidden',
+             [installer, 'mix.p4u', 'junk-kept', '--content', 'junk', '--keep-hidden'], {},
+             'junk-kept', systems_leavings_kept),
             ('the same content folder twice counts once',
              [installer, 'mix.p4u', 'twice', '--content', 'c1', '--content', 'c1/../c1'], {},
              'twice', made),
