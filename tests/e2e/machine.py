@@ -59,12 +59,12 @@ class Tier:
         env.update(extra or {})
         return env
 
-    def wine(self, args, display=True, check=False):
+    def wine(self, args, display=True, check=False, tries=3):
         """Runs a Wine tool (regedit, wineboot). The first program of a new
         wineserver session now and then fails for no reason of its own, so a
         failed call is tried again; the tools used here are safe to repeat."""
         with open(self.dir / 'wine.log', 'ab') as out:
-            for _ in range(3):
+            for _ in range(tries):
                 result = subprocess.run([WINE64] + args, env=self.env(display), stdout=out,
                                         stderr=out)
                 if result.returncode == 0:

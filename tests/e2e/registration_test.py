@@ -65,7 +65,10 @@ class Machine:
         for index, key in enumerate(VENDOR_KEYS):
             out = self.files / ('export-%d.reg' % index)
             out.unlink(missing_ok=True)
-            self.tier.wine(['regedit', '/E', 'Z:' + str(out).replace('/', '\\'), key])
+            # reg, not regedit: Wine 10's regedit shows a box for a missing
+            # key; reg fails at once, which is no fault to try again.
+            self.tier.wine(['reg', 'export', key, 'Z:' + str(out).replace('/', '\\'), '/y'],
+                           tries=1)
             exported[key] = out.read_bytes() if out.exists() else None
         return exported
 
