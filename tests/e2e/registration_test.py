@@ -60,7 +60,7 @@ class Machine:
         self.regedit(['[-%s]' % key for key in VENDOR_KEYS])
 
     def export(self):
-        """{vendor key: its export by regedit, None when it is absent}."""
+        """{vendor key: its export by reg, None when it is absent}."""
         exported = {}
         for index, key in enumerate(VENDOR_KEYS):
             out = self.files / ('export-%d.reg' % index)
