@@ -204,8 +204,7 @@ ROWS = [
     ('killed, its key then changed by an installer: left as it is, the run stops',
      killed_then_changed, 2, 'does not hold what this program wrote', VENDOR_KEYS[:1], None),
     ('killed, its record then lost: named as this program\'s leftover, left as it is',
-     killed_then_record_lost, 2, 'carries the mark of this program\'s run', VENDOR_KEYS[:1],
-     None),
+     killed_then_record_lost, 2, 'carries the mark of this program\'s run', VENDOR_KEYS, None),
     ('--disc on a drive holding a person\'s file and a folder link', disc_with_persons_files, 2,
      'is not empty', (), persons_files_intact),
 ]
