@@ -8,8 +8,11 @@ static const unsigned char* SkipQuotedProgramName(const unsigned char* p)
     ++p;  // opening quote
     while (*p != '\0' && *p != '"') {
         // A trail byte is never taken for the closing quote.
-        if (platform::IsDBCSLeadByte(*p) && *++p == '\0')
-            return p;
+        if (platform::IsDBCSLeadByte(*p)) {
+            ++p;
+            if (*p == '\0')
+                return p;
+        }
         ++p;
     }
     return *p == '"' ? p + 1 : p;
