@@ -2,6 +2,8 @@
 // command tail that it derives itself from the process command line.
 #include "launch/launch_sequence.h"
 
+// The entry's signature is Windows' own (LPSTR), whatever the body reads.
+// cppcheck-suppress constParameterPointer
 extern "C" int __stdcall WinMain(void* /*instance*/, void* /*previousInstance*/,
                                  char* commandTail, int /*showState*/)
 {
