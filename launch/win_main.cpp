@@ -3,8 +3,8 @@
 #include "launch/launch_sequence.h"
 
 // The entry's signature is Windows' own (LPSTR), whatever the body reads.
-// cppcheck-suppress constParameterPointer
 extern "C" int __stdcall WinMain(void* /*instance*/, void* /*previousInstance*/,
+                                 // cppcheck-suppress constParameterPointer
                                  char* commandTail, int /*showState*/)
 {
     return RunLaunchSequence(commandTail);
