@@ -15,7 +15,9 @@ std=$(sed -n 's/^set(CMAKE_CXX_STANDARD \([0-9]*\))$/\1/p' CMakeLists.txt)
 # Every branch analysed, where cppcheck would otherwise limit itself (2.11 on,
 # Debian 13's) and say so as a finding.
 exhaustive=()
-cppcheck --help 2>/dev/null | grep -q -- '--check-level' && exhaustive=(--check-level=exhaustive)
+case "$(cppcheck --help 2>/dev/null)" in
+  *--check-level*) exhaustive=(--check-level=exhaustive) ;;
+esac
 
 cppcheck_run() {
   cppcheck --enable=warning,style,performance,portability --inline-suppr --error-exitcode=1 \
