@@ -112,6 +112,15 @@ class Machine:
         return found
 
     def kill_while_box_is_shown(self):
+        """As `kill_once`, tried again where the kill came too late to leave
+        the run's records (on a loaded machine the program may answer its box
+        before it is held): the row needs a run killed midway."""
+        for _ in range(3):
+            self.kill_once()
+            if (self.bundle / 'work' / 'registry.record').exists():
+                return
+
+    def kill_once(self):
         """Killed outright (as by Task Manager) while the launcher asks: the
         run's keys and disc are left, with its records. The program is held
         still once its launcher has started, so that it cannot answer the box
