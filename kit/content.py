@@ -7,6 +7,7 @@ it reads as an M3U list, the tracks it names that the disc will not hold."""
 import os
 import re
 import stat
+import unicodedata
 from pathlib import PurePosixPath
 
 # The disc's own names, at its root.
@@ -176,24 +177,49 @@ def empty_folders(entries):
     return [e for e in entries if e.is_folder and e.disc_path not in holding]
 
 
-def playlist_entries(data):
-    """The lines of an M3U list that name something, or None when the
-    playlist is not text."""
-    if b'\0' in data:
-        return None
-    data = data[3:] if data.startswith(b'\xef\xbb\xbf') else data
-    for encoding in ('utf-8', 'cp1252'):
+def decoded(data):
+    """The playlist's text and the code page it was read in ('' for Unicode),
+    or (None, why) when the kit cannot read it as a list of names."""
+    if data[:2] in (b'\xff\xfe', b'\xfe\xff'):
         try:
-            text = data.decode(encoding)
-            break
+            return data.decode('utf-16'), ''
         except UnicodeDecodeError:
-            continue
-    else:
-        return None
+            return None, 'it begins as UTF-16 but is not'
+    if b'\0' in data:
+        return None, 'it is not text'
+    data = data[3:] if data.startswith(b'\xef\xbb\xbf') else data
+    try:
+        return data.decode('utf-8'), ''
+    except UnicodeDecodeError:
+        pass
+    # A player reads other bytes in its Windows' code page: a Japanese list
+    # as 932, where the bytes are 932's double-byte characters, else as 1252.
+    try:
+        text = data.decode('cp932')
+        if any(ord(c) > 0xFF for c in text):
+            return text, 'Windows code page 932 (Japanese)'
+    except UnicodeDecodeError:
+        pass
+    return data.decode('cp1252', errors='replace'), 'Windows code page 1252 (Western)'
+
+
+def playlist_entries(text):
+    """The lines of an M3U list that name something, or None when the text is
+    not such a list."""
     if any(ord(c) < 32 and c not in '\t\r\n\f\x1a' for c in text):
         return None
     lines = (line.strip() for line in text.splitlines())
     return [line for line in lines if line and not line.startswith('#')]
+
+
+def other_form(text):
+    """The name of a playlist form the kit does not read, or None."""
+    first = text.lstrip('\ufeff \t\r\n')[:64].lower()
+    if first.startswith('[playlist]'):
+        return 'PLS'
+    if first.startswith('<'):
+        return 'XML'
+    return None
 
 
 def resolve(entry):
@@ -215,13 +241,45 @@ def resolve(entry):
     return '/'.join(parts)
 
 
-def missing_tracks(playlist_data, disc_files):
-    """The playlist's relative entries that name no file of the disc
-    (`disc_files`: the paths of every file it holds)."""
+def nfc_key(path):
+    return windows_key(unicodedata.normalize('NFC', path))
+
+
+def playlist_findings(name, data, disc_files):
+    """What a maker is to hear about the playlist: [warning], each naming
+    the entries (`disc_files`: the paths of every file the disc holds)."""
+    text, how = decoded(data)
+    if text is None:
+        return ['the kit cannot read playlist %s as a list of tracks (%s): its tracks are not '
+                'checked' % (name, how)]
+    form = other_form(text)
+    if form:
+        return ['playlist %s is in %s form, which the kit does not read: its tracks are not '
+                'checked' % (name, form)]
+    entries = playlist_entries(text)
+    if entries is None:
+        return ['the kit cannot read playlist %s as a list of tracks (it holds control '
+                'characters): its tracks are not checked' % name]
     held = {windows_key(path) for path in disc_files}
-    missing = []
-    for entry in playlist_entries(playlist_data) or []:
+    normalised = {nfc_key(path) for path in disc_files}
+    absolute, missing, unnormalised = [], [], []
+    for entry in entries:
         path = resolve(entry)
-        if path is not None and (not path or windows_key(path) not in held):
-            missing.append(entry)
-    return missing
+        if path is None and ABSOLUTE.match(entry.replace('\\', '/')):
+            absolute.append(entry)
+        elif path is None:
+            continue  # a URL
+        elif not path or windows_key(path) not in held:
+            (unnormalised if path and nfc_key(path) in normalised else missing).append(entry)
+    findings = ['playlist %s is not UTF-8; the kit read it as %s' % (name, how)] if how else []
+    for entries, what in (
+            (absolute, 'by an absolute path, which names a place on some computer, never the disc'),
+            (missing, 'that the disc will not hold'),
+            (unnormalised, 'whose letters the disc holds composed otherwise (Unicode '
+                           'normalisation, as macOS writes names): Windows takes them for other '
+                           'names')):
+        if entries:
+            findings.append('playlist %s names %d track%s %s: %s' % (
+                name, len(entries), '' if len(entries) == 1 else 's', what,
+                ', '.join(shown(e) for e in entries)))
+    return findings

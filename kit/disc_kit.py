@@ -20,7 +20,7 @@ import outputs
 import version_info
 from pe_checks import load, pefile, resources
 from signing import SECURITY_DIRECTORY, SigningError, is_signed, sign_launcher
-from signing import signature_fault, trusted_root
+from signing import signature_fault, signing_advice, trusted_root
 
 LAUNCHER_NAME = 'OrvaneCD.exe'
 INSTALLER_NAME = 'Orvane Installer/ervast_orvane.exe'
@@ -49,7 +49,11 @@ UNSIGNED_INSTALLER = ('installer %s carries no Authenticode signature: Windows 1
 
 
 class Refused(Exception):
-    pass
+    """A run refused, in one line; `warnings` were found before it."""
+
+    def __init__(self, why, warnings=()):
+        super().__init__(why)
+        self.warnings = list(warnings)
 
 
 def number(count):
@@ -238,13 +242,13 @@ def source_date_epoch():
 # --- the image ---------------------------------------------------------------------
 
 def xorriso_args(label):
-    # -r: owners 0 and modes readable by all, whoever makes the disc and with
-    # whatever umask.
+    # -r and the modes: owners 0, files readable by all and folders open to
+    # all, whoever makes the disc, from whatever files, with whatever umask.
     # -input-charset: the names are UTF-8 whatever the locale says; under C
     # xorriso would write every other character as '_' into the Joliet tree,
     # the one Windows reads.
     return ['xorriso', '-as', 'mkisofs', '-quiet', '-input-charset', 'UTF-8', '-J',
-            '-joliet-long', '-r', '-V', label]
+            '-joliet-long', '-r', '-file-mode', '0444', '-dir-mode', '0555', '-V', label]
 
 
 def xorriso_failure(stderr, returncode):
@@ -279,10 +283,16 @@ def check_fits(size, media):
                       (number(size), media, number(MEDIA[media])))
 
 
-def write_image(label, disc, image, expected, report):
-    """xorriso writes the image; `report` hears how far it is."""
+def write_image(label, grafts, stage, image, expected, epoch, report):
+    """xorriso writes the image from (name on the disc, path) pairs, as they
+    were sized; `report` hears how far it is. With SOURCE_DATE_EPOCH, xorriso
+    takes it for the volume's dates, and every file and folder is given it."""
+    listing = stage / 'paths'
+    listing.write_bytes(b''.join(os.fsencode(graft_point(n, p)) + b'\n' for n, p in grafts))
+    dates = [] if epoch is None else ['--', '-alter_date_r', 'm', '=%d' % epoch, '/', '--']
     with tempfile.TemporaryFile() as errors:
-        writer = subprocess.Popen(xorriso_args(label) + ['-o', str(image), str(disc)],
+        writer = subprocess.Popen(xorriso_args(label) + ['-o', str(image), '-graft-points',
+                                                         '-path-list', str(listing)] + dates,
                                   stdout=subprocess.DEVNULL, stderr=errors)
         try:
             while writer.poll() is None:
@@ -361,16 +371,38 @@ def lay_out(disc, files, folders, epoch, report):
 
 # --- the disc ------------------------------------------------------------------------
 
-def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTION, signer=None,
-              media='cd80', arch='win32', tracks=(), require_signed=False, report=None,
-              on_made=None, keep_hidden=False):
-    """Makes the disc folder, the image and its checksum file; returns a Disc.
-    `on_made` is called once the outputs are in place, signals still held."""
-    report = report or (lambda what, done, total: None)
+class Plan:
+    """Everything a run is to write, checked and sized; nothing written yet."""
+
+    def __init__(self, **fields):
+        self.__dict__.update(fields)
+
+    def need(self, block):
+        """Bytes the outputs take where they go, with file system blocks of
+        `block` bytes (the folder's files and folders, the image)."""
+        def blocks(size):
+            return -(-size // block) * block
+        need = 0
+        if 'folder' in self.wanted:
+            need += sum(blocks(len(source) if isinstance(source, bytes) else source.stat().st_size)
+                        for _, source, _ in self.files)
+            need += block * (len(self.folders) + 2)
+        if 'image' in self.wanted:
+            need += self.size + 2 * block
+        return need
+
+
+def plan_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTION, signer=None,
+              media='cd80', arch='win32', tracks=(), require_signed=False, keep_hidden=False,
+              wanted=('folder', 'image')):
+    """Checks every input and sizes the exact image; returns a Plan, or
+    raises Refused. Writes nothing beside the outputs."""
     output = resolve_output(output)
     image = output.with_name(output.name + '.iso')
     checksum = image.with_name(image.name + '.sha256')
-    for target in (output, image, checksum):
+    targets = [output] if 'folder' in wanted else []
+    targets += [image, checksum] if 'image' in wanted else []
+    for target in targets:
         if os.path.lexists(target):
             raise Refused('%s already exists; choose another output or remove it' % target)
     check_label(label)
@@ -416,22 +448,20 @@ def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTIO
     if playlist_info.st_size == 0:
         warnings.append('playlist %s is empty: the player will be handed nothing to play' %
                         playlist)
-    missing = content.missing_tracks(playlist_data, list(content.DISC_OWN_FILES) +
-                                     [e.disc_path for e in entries if not e.is_folder])
-    if missing:
-        warnings.append('playlist %s names %d track%s that the disc will not hold: %s' % (
-            playlist, len(missing), '' if len(missing) == 1 else 's',
-            ', '.join(content.shown(m) for m in missing)))
+    warnings += content.playlist_findings(playlist, playlist_data, list(content.DISC_OWN_FILES) +
+                                          [e.disc_path for e in entries if not e.is_folder])
     if signer is not None:
         try:
             launcher_data = sign_launcher(launcher_data, signer)
         except SigningError as error:
             raise Refused(str(error))
+        warnings += signing_advice(signer)
     with tempfile.NamedTemporaryFile(prefix='orvane-kit.', suffix='.exe') as copy:
         copy.write(launcher_data)
         copy.flush()
         unsigned, untrusted = signature_findings('the launcher on the disc', copy.name,
                                                  is_signed(launcher_data), UNSIGNED_LAUNCHER)
+    launcher_signed = not unsigned
     installer_unsigned, installer_untrusted = signature_findings(
         'installer %s' % installer, installer_path, installer_signed,
         UNSIGNED_INSTALLER % installer)
@@ -450,19 +480,56 @@ def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTIO
     files += [(e.disc_path, Path(e.source), e.mtime if epoch is None else epoch)
               for e in entries if not e.is_folder]
     folders = [e.disc_path for e in entries if e.is_folder]
+    empty = [e.disc_path for e in content.empty_folders(entries)]
 
     # The exact image, signed launcher, autorun.inf and tracks included, sized
     # before anything is written beside the outputs.
     with tempfile.TemporaryDirectory(prefix='orvane-kit.') as stage:
-        stage = Path(stage)
-        (stage / 'launcher').write_bytes(launcher_data)
-        (stage / 'autorun.inf').write_bytes(inf)
-        staged = {LAUNCHER_NAME: stage / 'launcher', 'autorun.inf': stage / 'autorun.inf'}
-        grafts = [(name, staged.get(name, source)) for name, source, _ in files]
-        grafts += [(e.disc_path, Path(e.source)) for e in content.empty_folders(entries)]
-        size = image_size(label, grafts, stage)
+        size = image_size(label, stage_grafts(Path(stage), files, empty), Path(stage))
     check_fits(size, media)
+    return Plan(output=output, image=image, checksum=checksum, label=label, media=media,
+                files=files, folders=folders + ['Orvane Installer'], empty=empty, size=size,
+                epoch=epoch, now=now, warnings=warnings, version=finding.summary,
+                launcher_sha256=hashlib.sha256(launcher_data).hexdigest(),
+                launcher_signed=launcher_signed, tracks=sum(not e.is_folder for e in entries),
+                wanted=tuple(wanted))
 
+
+def stage_grafts(stage, files, empty):
+    """(name on the disc, path) for xorriso, the launcher and autorun.inf
+    written into `stage`, an empty folder standing for each empty one."""
+    (stage / 'empty').mkdir()
+    grafts = []
+    for index, (name, source, _) in enumerate(files):
+        if isinstance(source, bytes):
+            (stage / str(index)).write_bytes(source)
+            source = stage / str(index)
+        grafts.append((name, source))
+    return grafts + [(name, stage / 'empty') for name in empty]
+
+
+def free_space(folder):
+    """(bytes free to this user, block size) of the file system of `folder`,
+    or the nearest folder above it that exists."""
+    info = os.statvfs(nearest_folder(folder))
+    return info.f_bavail * info.f_frsize, info.f_frsize or BLOCK
+
+
+def check_space(plan):
+    free, block = free_space(plan.output.parent)
+    if plan.need(block) > free:
+        raise Refused('%s has %s MB free; the outputs need %s MB there%s' % (
+            nearest_folder(plan.output.parent), number(free // 10 ** 6),
+            number(-(-plan.need(block) // 10 ** 6)),
+            '' if len(plan.wanted) == 1 else ' (--image-only or --folder-only makes one of them)'))
+
+
+def write_disc(plan, report=None, on_made=None):
+    """Makes the outputs of a Plan; returns a Disc. `on_made` is called once
+    they are in place, signals still held."""
+    report = report or (lambda what, done, total: None)
+    output, image, checksum = plan.output, plan.image, plan.checksum
+    warnings = list(plan.warnings)
     made = outputs.Made()
     try:
         try:
@@ -476,18 +543,25 @@ def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTIO
             work = outputs.make_work_folder(output.parent, output.name, made)
         except OSError as error:
             raise Refused('cannot write in %s: %s' % (output.parent, error.strerror))
-        disc = work / 'disc'
-        disc.mkdir()
-        lay_out(disc, files, folders + ['Orvane Installer'], epoch, report)
-        made_image = work / 'disc.iso'
-        write_image(label, disc, made_image, size, report)
-        check_fits(made_image.stat().st_size, media)
-        set_primary_label(made_image, label)
-        outputs.write_durable(work / 'disc.iso.sha256', ('%s  %s\n' % (
-            sha256_of(made_image, report), image.name)).encode(), now)
-        outputs.take_folder(disc, output, made)
-        outputs.take_name(made_image, image, made)
-        outputs.take_name(work / 'disc.iso.sha256', checksum, made)
+        if 'folder' in plan.wanted:
+            disc = work / 'disc'
+            disc.mkdir()
+            lay_out(disc, plan.files, plan.folders, plan.epoch, report)
+        if 'image' in plan.wanted:
+            stage = work / 'stage'
+            stage.mkdir()
+            made_image = work / 'disc.iso'
+            write_image(plan.label, stage_grafts(stage, plan.files, plan.empty), stage,
+                        made_image, plan.size, plan.epoch, report)
+            check_fits(made_image.stat().st_size, plan.media)
+            set_primary_label(made_image, plan.label)
+            outputs.write_durable(work / 'disc.iso.sha256', ('%s  %s\n' % (
+                sha256_of(made_image, report), image.name)).encode(), plan.now)
+        if 'folder' in plan.wanted:
+            outputs.take_folder(disc, output, made)
+        if 'image' in plan.wanted:
+            outputs.take_name(made_image, image, made)
+            outputs.take_name(work / 'disc.iso.sha256', checksum, made)
         with outputs.signals_held():
             # The outputs and their parent folders stay; the work folder goes.
             made.paths = [(path, how) for path, how in made.paths if path == work]
@@ -503,4 +577,16 @@ def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTIO
     except BaseException:
         made.remove()
         raise
-    return Disc(output, image, checksum, finding.summary, warnings)
+    return Disc(output if 'folder' in plan.wanted else None,
+                image if 'image' in plan.wanted else None,
+                checksum if 'image' in plan.wanted else None, plan.version, warnings)
+
+
+def make_disc(installer, playlist, output, label, launcher, action=DEFAULT_ACTION, signer=None,
+              media='cd80', arch='win32', tracks=(), require_signed=False, report=None,
+              on_made=None, keep_hidden=False, wanted=('folder', 'image')):
+    """Plans, checks the space, and writes the disc; returns a Disc."""
+    plan = plan_disc(installer, playlist, output, label, launcher, action, signer, media, arch,
+                     tracks, require_signed, keep_hidden, wanted)
+    check_space(plan)
+    return write_disc(plan, report, on_made)

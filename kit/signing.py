@@ -104,6 +104,10 @@ def read_secret(path, variable, what, option):
     return secret
 
 
+# How long before its end a signing certificate is said to expire soon.
+EXPIRY_NOTICE = 90 * 24 * 3600
+
+
 def openssl(args, password=None, data=None):
     env = dict(os.environb)
     env[b'ORVANE_KIT_PASSWORD'] = password or b''
@@ -172,6 +176,7 @@ class PfxSigner:
             raise SigningError('PKCS#12 file %s holds no certificate' % self.pfx)
         check_certificates(leaf, PEM_CERTIFICATE.findall(self.open(['-cacerts', '-nokeys'])),
                            self.pfx)
+        self.leaf = leaf
         return self.open(['-nokeys'])
 
     def arguments(self):
@@ -205,6 +210,7 @@ class TokenSigner:
         if not certificates:
             raise SigningError('certificate file %s holds no PEM certificate' % self.cert)
         check_certificates(certificates[0], certificates[1:], self.cert)
+        self.leaf = certificates[0]
         return b''.join(certificates)
 
     def arguments(self):
@@ -313,6 +319,22 @@ def trusted_root(path):
     authorities stand in for Windows' own, which they largely share)."""
     result = subprocess.run(['osslsigncode', 'verify', '-in', str(path)], capture_output=True)
     return 'Signature verification: ok' in result.stdout.decode(errors='replace')
+
+
+def signing_advice(signer):
+    """Warnings about a signature that holds today but not for the years a
+    pressed disc is used."""
+    advice = []
+    if not signer.timestamp:
+        advice.append('the launcher is signed without --timestamp: once the certificate expires, '
+                      'Windows takes the signature for invalid and names no publisher; give a '
+                      'timestamp server\'s URL')
+    if openssl(['x509', '-noout', '-checkend', str(EXPIRY_NOTICE)],
+               data=signer.leaf).returncode != 0:
+        end = certificate_fields(signer.leaf, '-enddate').strip().partition('=')[2]
+        advice.append('the signing certificate in %s expires within 90 days (%s)%s' % (
+            source_of(signer), end, '' if signer.timestamp else ': sign with --timestamp'))
+    return advice
 
 
 def source_of(signer):

@@ -5,6 +5,7 @@ twice, a launcher signed from a PKCS#12 file or a key on a software token that
 verifies, no secret in any output, and a clear refusal that leaves nothing
 behind for each bad input.
 Usage: disc_kit_test.py BUILD_DIR"""
+import hashlib
 import os
 import pty
 import resource
@@ -15,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unicodedata
 import unittest
 from pathlib import Path
 
@@ -152,14 +154,14 @@ class DiscKitTest(unittest.TestCase):
     def tracks(self):
         """A content folder: subfolders, a non-ASCII name, an empty folder."""
         tracks = self.dir / 'tracks'
-        (tracks / 'Mixes' / 'Größe').mkdir(parents=True)
-        (tracks / 'Empty').mkdir()
+        (tracks / 'Mixes' / 'Größe').mkdir(parents=True, exist_ok=True)
+        (tracks / 'Empty').mkdir(exist_ok=True)
         (tracks / 'intro.wav').write_bytes(b'RIFF' + bytes(5000))
         (tracks / 'Mixes' / 'Größe' / 'Ünder.mp3').write_bytes(bytes(3000))
         return str(tracks)
 
     def japanese(self):
-        (self.dir / 'ja' / '日本語').mkdir(parents=True)
+        (self.dir / 'ja' / '日本語').mkdir(parents=True, exist_ok=True)
         (self.dir / 'ja' / '日本語' / 'さくら.mp3').write_bytes(bytes(100))
         return str(self.dir / 'ja')
 
@@ -184,6 +186,9 @@ class DiscKitTest(unittest.TestCase):
             self.assertEqual((out / 'OrvaneCD.exe').read_bytes(),
                              (BUILD / 'OrvaneCD.exe').read_bytes())
             self.assertIn('installer version: 1.3.0.0', result.stdout)
+            launcher = hashlib.sha256((BUILD / 'OrvaneCD.exe').read_bytes()).hexdigest()
+            self.assertIn('tracks:      2 files\nlauncher:    unsigned, SHA-256 %s' % launcher,
+                          result.stdout)
 
         def same_twice(result, out):
             # Other copies of the inputs, another umask: the same image and checksum.
@@ -208,6 +213,19 @@ class DiscKitTest(unittest.TestCase):
             size = str(os.path.getsize(installer))
             self.assertIn(size, [r for r in rows if 'ervast_orvane.exe' in r][0])
             self.assertFalse(any(line.startswith('l') for line in rows), rows)
+
+        def image_only(result, out):
+            self.assertFalse(out.exists())
+            self.assertEqual(out.with_suffix('.iso').read_bytes(),
+                             (self.dir / 'first' / 'disc.iso').read_bytes())
+
+        def folder_only(result, out):
+            self.assertTrue(out.is_dir())
+            self.assertFalse(out.with_suffix('.iso').exists())
+
+        def nothing_written(result, out):
+            self.assertFalse(any(out.parent.glob(out.name + '*')))
+            self.assertIn('dry run, nothing written', result.stdout)
 
         def made(result, out):
             self.assertTrue(all(out.with_name(out.name + s).exists() for s in ('', '.iso',
@@ -277,6 +295,13 @@ class DiscKitTest(unittest.TestCase):
             ('the same content folder twice counts once',
              [installer, 'mix.p4u', 'twice', '--content', 'c1', '--content', 'c1/../c1'], {},
              'twice', made),
+            ('--image-only: no folder, the same image',
+             [installer, 'mix.p4u', 'image-only', '--image-only', '--content',
+              str(self.dir / 'tracks')], {'env': epoch}, 'image-only', image_only),
+            ('--folder-only: no image', [installer, 'mix.p4u', 'folder-only', '--folder-only'],
+             {}, 'folder-only', folder_only),
+            ('--dry-run writes nothing', [installer, 'mix.p4u', 'dry', '--dry-run', '--content',
+                                          'junk'], {}, 'dry', nothing_written),
         ]
         for name, args, options, folder, check in cases:
             with self.subTest(name):
@@ -295,9 +320,11 @@ class DiscKitTest(unittest.TestCase):
                     os.close(terminal)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 check(result, self.dir / folder)
-                self.assertEqual(subprocess.run(['sha256sum', '-c', Path(folder).name +
-                                                 '.iso.sha256'], cwd=(self.dir / folder).parent,
-                                                capture_output=True).returncode, 0)
+                if (self.dir / (folder + '.iso')).exists():
+                    self.assertEqual(subprocess.run(['sha256sum', '-c', Path(folder).name +
+                                                     '.iso.sha256'],
+                                                    cwd=(self.dir / folder).parent,
+                                                    capture_output=True).returncode, 0)
 
     def test_says_what_the_launcher_will_see(self):
         signed = str(self.signed_installer)
@@ -310,8 +337,9 @@ class DiscKitTest(unittest.TestCase):
             # warnings it must not give
             ('1_3', [], 'installer version: 1.3.0.0: the launcher offers to install',
              ['launcher on the disc is unsigned', 'carries no Authenticode'], ['version']),
-            (signed, ['--sign', str(self.certs['signing'])], 'installer version: 1.3.0.0', [],
-             ['unsigned', 'Authenticode']),
+            (signed, ['--sign', str(self.certs['signing'])], 'installer version: 1.3.0.0',
+             ['signed without --timestamp', 'expires within 90 days'], ['unsigned',
+                                                                         'Authenticode']),
             ('none', [], 'installer version: none', ['no version information'], []),
             ('id2', [], 'installer version: none', ['under id 2, which Windows does not read',
                                                      'no version information'], []),
@@ -324,18 +352,34 @@ class DiscKitTest(unittest.TestCase):
             ('named', [], 'installer version: 0.0.0.0: the launcher offers neither',
              ['under name VERINFO', 'declares version 0.0.0.0'], []),
             ('1_3', ['--content', self.tracks()], 'installer version: 1.3.0.0',
-             ['names 2 tracks that the disc will not hold: Tracks\\missing.wav, ../above.wav'],
-             []),
+             ['names 2 tracks that the disc will not hold: Tracks\\missing.wav, ../above.wav',
+              'names 1 track by an absolute path, which names a place on some computer, never '
+              'the disc: C:\\Music\\x.mp3'], []),
+            # ... and playlists of other forms and encodings
+            ('1_3', [], 'installer version', ['is in PLS form, which the kit does not read'],
+             ['will not hold'], b'[playlist]\nFile1=intro.wav\nNumberOfEntries=1\n'),
+            ('1_3', ['--content', self.japanese()], 'installer version',
+             ['the kit read it as Windows code page 932'], ['will not hold'],
+             '日本語\\さくら.mp3\r\n'.encode('cp932')),
+            ('1_3', ['--content', self.tracks()], 'installer version',
+             ['names 1 track that the disc will not hold: missing.wav'], ['not UTF-8'],
+             'intro.wav\r\nmissing.wav\r\n'.encode('utf-16')),
+            ('1_3', ['--content', self.tracks()], 'installer version',
+             ['names 1 track whose letters the disc holds composed otherwise'], ['will not hold'],
+             unicodedata.normalize('NFD', 'Mixes/Größe/Ünder.mp3').encode()),
         ]
         self.playlist.write_text('#EXTM3U\nintro.wav\nhttp://radio.example/stream\n'
                                  'C:\\Music\\x.mp3\nmixes\\GRÖßE\\ünder.mp3\n'
                                  'Tracks\\missing.wav\n../above.wav\n')
-        for installer, extra, line, said, unsaid in cases:
-            with self.subTest(installer + ' ' + ' '.join(extra)):
+        for installer, extra, line, said, unsaid, *other_playlist in cases:
+            with self.subTest(installer + ' ' + ' '.join(extra) + str(other_playlist)):
+                playlist = self.dir / ('other.p4u' if other_playlist else 'mix.p4u')
+                playlist.write_bytes(other_playlist[0] if other_playlist else
+                                     self.playlist.read_bytes())
                 path = installer if '/' in installer else str(BUILD / ('e2e_installer_%s.exe' %
                                                                         installer))
                 out = self.dir / 'out'
-                result = make_disc(path, str(self.playlist), str(out), *extra, cwd=self.dir,
+                result = make_disc(path, str(playlist), str(out), *extra, cwd=self.dir,
                                    password=PASSWORD)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertIn(line, result.stdout)
@@ -488,6 +532,9 @@ class DiscKitTest(unittest.TestCase):
             ('a certificate table of garbage, with --require-signed',
              ['garbage.exe', playlist, 'disc', '--require-signed', '--sign',
               str(self.certs['no_password'])], 'holds no signature that can be read'),
+            ('a warning under --strict, each printed first', [installer, playlist, 'disc',
+                                                              '--strict'],
+             '--strict takes each warning for a refusal (2 warnings above)'),
             ('a signed launcher changed after signing, with --require-signed',
              [str(self.signed_installer), playlist, 'disc', '--require-signed', '--launcher',
               str(signed_launcher)], 'the launcher on the disc carries an Authenticode '
@@ -500,8 +547,10 @@ class DiscKitTest(unittest.TestCase):
                 result = make_disc(*args, cwd=self.dir, file_size_limit=(limit or [None])[0],
                                    password='', env=environment)
                 self.assertEqual(result.returncode, 1)
-                self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
-                self.assertTrue(result.stderr.startswith('make-disc: '), result.stderr)
+                said = [line for line in result.stderr.splitlines()
+                        if not line.startswith('make-disc: warning: ')]
+                self.assertEqual(len(said), 1, result.stderr)
+                self.assertTrue(said[0].startswith('make-disc: '), result.stderr)
                 self.assertIn(message, result.stderr)
                 self.assertEqual(sorted(p.name for p in self.dir.iterdir()), before)
 
@@ -525,7 +574,8 @@ class DiscKitTest(unittest.TestCase):
             children = '/proc/%d/task/%d/children' % (kit.pid, kit.pid)
             for _ in range(600):
                 pids = Path(children).read_text().split() if os.path.exists(children) else []
-                writers.extend(p for p in pids if 'xorriso' in Path('/proc/%s/cmdline' % p).read_text())
+                writers.extend(p for p in pids
+                               if 'xorriso' in Path('/proc/%s/cmdline' % p).read_text())
                 if writers:
                     break
                 time.sleep(0.05)

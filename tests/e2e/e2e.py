@@ -109,14 +109,24 @@ def run(tier, scenario):
     return result.returncode
 
 
-# Inside the second Wine's root: a display, then the whole table for the
-# shipped launcher, as a person runs the bundle.
+# Inside the second Wine's root: a display, the prefix without the keys the
+# program writes (a run killed earlier, by a timeout, leaves them), then the whole table for the shipped launcher, as a
+# person runs the bundle. The root's processes are killed outright when its
+# command ends, so the wineserver is waited for: it writes the registry out as
+# it ends, and only then.
 SECOND_WINE_RUN = r'''
 export WINEPREFIX=/root/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
        QEMU_RESERVED_VA=0x81000000 LC_ALL=C.UTF-8 DISPLAY=:95
 Xvfb :95 -screen 0 1024x768x24 -nolisten tcp -nolock >/dev/null 2>&1 &
 for _ in $(seq 100); do [ -e /tmp/.X11-unix/X95 ] && break; sleep 0.1; done
-cd /work/conformance && exec /usr/lib/wine/wine conformance.exe --disc E: --launcher OrvaneCD.exe
+for key in 'HKCU\Software\Ervast /reg:64' 'HKLM\Software\Ervast /reg:64' \
+           'HKLM\Software\Ervast /reg:32' 'HKCU\Software\Wine\AppDefaults /reg:64'; do
+    /usr/lib/wine/wine reg delete $key /f >/dev/null 2>&1
+done
+cd /work/conformance && /usr/lib/wine/wine conformance.exe --disc E: --launcher OrvaneCD.exe
+code=$?
+/usr/lib/wine/wineserver -w
+exit $code
 '''
 
 
@@ -147,6 +157,11 @@ def second_wine():
     print(output, end='')
     if result.returncode != 0 or not re.search(r'^\d+ passed, 0 failed', output, re.M):
         print('e2e: FAIL under the second Wine (exit %d)' % result.returncode)
+        return 1
+    left = [hive.name for hive in (root / 'root' / 'prefix').glob('*.reg')
+            if re.search(r'\\\\(Ervast|AppDefaults)\b', hive.read_text(errors='replace'))]
+    if left:
+        print('e2e: FAIL keys the program wrote are left in %s' % ', '.join(left))
         return 1
     return 0
 

@@ -113,11 +113,14 @@ class Machine:
 
     def kill_while_box_is_shown(self):
         """As `kill_once`, tried again where the kill came too late to leave
-        the run's records (on a loaded machine the program may answer its box
-        before it is held): the row needs a run killed midway."""
-        for _ in range(3):
+        the run's records and its key (on a loaded machine the program may
+        answer its box, and begin to clear, before it is held): the row needs
+        a run killed midway."""
+        for _ in range(4):
             self.kill_once()
-            if (self.bundle / 'work' / 'registry.record').exists():
+            key = self.export()[VENDOR_KEYS[0]] or b''
+            if ((self.bundle / 'work' / 'registry.record').exists() and
+                    'Ervast\\Orvane]' in key.decode('utf-16', errors='replace')):
                 return
 
     def kill_once(self):
@@ -132,8 +135,8 @@ class Machine:
                 break
             time.sleep(0.05)
         os.kill(process.pid, signal.SIGSTOP)
-        for _ in range(600):
-            if self.boxes():
+        for _ in range(600):  # a launcher gone has had its box answered
+            if self.boxes() or not set(self.processes('OrvaneCD.exe', but=process.pid)) - earlier:
                 break
             time.sleep(0.1)
         process.kill()
