@@ -74,7 +74,7 @@ foreach(tier win32 win64 win32ja win32fallback win64fallback)
     add_test(NAME e2e_${tier}_touches_only_its_own
         COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/e2e/registration_test.py ${tier})
     set_tests_properties(e2e_${tier}_touches_only_its_own PROPERTIES LABELS e2e
-        FIXTURES_REQUIRED e2e_${tier} RESOURCE_LOCK wine_${tier} TIMEOUT 600)
+        FIXTURES_REQUIRED e2e_${tier} RESOURCE_LOCK wine_${tier} TIMEOUT 900)
   endif()
   execute_process(COMMAND python3 ${E2E} list ${tier}
       OUTPUT_VARIABLE scenarios OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)

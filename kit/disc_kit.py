@@ -22,6 +22,7 @@ from pe_checks import load, pefile, resources
 from signing import SECURITY_DIRECTORY, SigningError, is_signed, sign_launcher
 from signing import signature_fault, signing_advice, trusted_root
 
+KIT_VERSION = 'make-disc 2.1'
 LAUNCHER_NAME = 'OrvaneCD.exe'
 INSTALLER_NAME = 'Orvane Installer/ervast_orvane.exe'
 PLAYLIST_NAME = 'CDPlayList.p4u'
@@ -242,13 +243,15 @@ def source_date_epoch():
 # --- the image ---------------------------------------------------------------------
 
 def xorriso_args(label):
+    # -p and -A: the kit names itself where xorriso would name its own version.
     # -r and the modes: owners 0, files readable by all and folders open to
     # all, whoever makes the disc, from whatever files, with whatever umask.
     # -input-charset: the names are UTF-8 whatever the locale says; under C
     # xorriso would write every other character as '_' into the Joliet tree,
     # the one Windows reads.
     return ['xorriso', '-as', 'mkisofs', '-quiet', '-input-charset', 'UTF-8', '-J',
-            '-joliet-long', '-r', '-file-mode', '0444', '-dir-mode', '0555', '-V', label]
+            '-joliet-long', '-r', '-file-mode', '0444', '-dir-mode', '0555', '-V', label,
+            '-p', KIT_VERSION.upper(), '-A', KIT_VERSION.upper()]
 
 
 def xorriso_failure(stderr, returncode):

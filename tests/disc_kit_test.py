@@ -186,6 +186,10 @@ class DiscKitTest(unittest.TestCase):
             self.assertEqual((out / 'OrvaneCD.exe').read_bytes(),
                              (BUILD / 'OrvaneCD.exe').read_bytes())
             self.assertIn('installer version: 1.3.0.0', result.stdout)
+            # The kit names itself, not xorriso's version, in the volume's fields.
+            head = out.with_suffix('.iso').read_bytes()[:20 * 2048]
+            self.assertNotIn(b'XORRISO', head)
+            self.assertIn(b'MAKE-DISC', head)
             launcher = hashlib.sha256((BUILD / 'OrvaneCD.exe').read_bytes()).hexdigest()
             self.assertIn('tracks:      2 files\nlauncher:    unsigned, SHA-256 %s' % launcher,
                           result.stdout)
