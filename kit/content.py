@@ -15,7 +15,7 @@ DISC_OWN = ('OrvaneCD.exe', 'autorun.inf', 'CDPlayList.p4u', 'Orvane Installer')
 DISC_OWN_FILES = ('OrvaneCD.exe', 'autorun.inf', 'CDPlayList.p4u',
                   'Orvane Installer/ervast_orvane.exe')
 # Joliet as xorriso writes it (-joliet-long) holds names of 103 UTF-16 units
-# in UCS-2, and Joliet paths of 240; ISO 9660 allows 8 names in a path.
+# in UCS-2, and Joliet paths of 240; ISO 9660 allows 8 levels of folders.
 LONGEST_NAME = 103
 LONGEST_PATH = 240
 DEEPEST = 8
@@ -87,12 +87,13 @@ def check_place(disc_path, source, largest_file, info):
     for part in PurePosixPath(disc_path).parts:
         fault = name_fault(part)
         if fault:
-            raise ContentError('%s: the name %r cannot go on the disc whole: %s' %
+            raise ContentError('%s: the name \'%s\' cannot go on the disc whole: %s' %
                                (where, shown(part), fault))
-    depth = len(PurePosixPath(disc_path).parts)
-    if depth > DEEPEST:
-        raise ContentError('%s lies %d names deep on the disc; ISO 9660 allows %d' %
-                           (where, depth, DEEPEST))
+    # Levels of folders, the root's included: a folder is one itself.
+    levels = len(PurePosixPath(disc_path).parts) + stat.S_ISDIR(info.st_mode)
+    if levels > DEEPEST:
+        raise ContentError('%s lies %d levels of folders deep on the disc, the root\'s '
+                           'included; ISO 9660 allows %d' % (where, levels, DEEPEST))
     if len(disc_path) > LONGEST_PATH:
         raise ContentError('%s has a path of %d characters on the disc; Joliet holds %d' %
                            (where, len(disc_path), LONGEST_PATH))

@@ -162,13 +162,17 @@ class PfxSigner:
 
     def prepare(self):
         """Reads the password and checks the file; returns the certificates (PEM)."""
-        self.password = read_secret(self.password_file, 'ORVANE_SIGN_PASSWORD', 'password',
-                                    '--sign-password-file')
         try:
-            Path(self.pfx).read_bytes()
+            head = Path(self.pfx).read_bytes()[:64]
         except OSError as error:
             raise SigningError('PKCS#12 file %s cannot be read: %s' %
                                (self.pfx, error.strerror or error))
+        if head.lstrip().startswith(b'-----BEGIN'):
+            raise SigningError('%s is a PEM file; --sign takes a PKCS#12 file (.pfx, .p12), '
+                               'which openssl pkcs12 -export makes of a key and its certificates'
+                               % self.pfx)
+        self.password = read_secret(self.password_file, 'ORVANE_SIGN_PASSWORD', 'password',
+                                    '--sign-password-file')
         if b'PRIVATE KEY' not in self.open(['-nocerts', '-nodes']):
             raise SigningError('PKCS#12 file %s holds no private key' % self.pfx)
         leaf = self.open(['-clcerts', '-nokeys'])

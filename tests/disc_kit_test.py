@@ -281,6 +281,8 @@ class DiscKitTest(unittest.TestCase):
              [installer, 'mix.p4u', 'summer.iso'], {}, 'summer', made),
             ('standard output closed', [installer, 'mix.p4u', 'closed'],
              {'stdout': 'closed'}, 'closed', made),
+            ('standard error closed', [installer, 'mix.p4u', 'closed-error'],
+             {'stderr': 'closed'}, 'closed-error', made),
             ('a terminal shows progress', [installer, 'mix.p4u', 'shown'],
              {'stderr': 'terminal'}, 'shown', progress_shown),
             ('non-ASCII names whole in Joliet under the C locale',
@@ -310,9 +312,10 @@ class DiscKitTest(unittest.TestCase):
         for name, args, options, folder, check in cases:
             with self.subTest(name):
                 terminal = None
-                if options.get('stdout') == 'closed':
-                    read, options['stdout'] = os.pipe()
-                    os.close(read)
+                for stream in ('stdout', 'stderr'):
+                    if options.get(stream) == 'closed':
+                        read, options[stream] = os.pipe()
+                        os.close(read)
                 if options.get('stderr') == 'terminal':
                     terminal, options['stderr'] = pty.openpty()
                 result = make_disc(*args, cwd=self.dir, **options)
@@ -419,6 +422,9 @@ class DiscKitTest(unittest.TestCase):
                 (self.dir / name / path).write_bytes(b'x')
             content[name] = str(self.dir / name)
         (self.dir / 'linked' / 'b.wav').symlink_to(self.dir / 'linked' / 'a.wav')
+        (self.dir / 'deep-empty' / '1/2/3/4/5/6/7/8').mkdir(parents=True)
+        (self.dir / 'not-utf8').mkdir()
+        (self.dir / 'not-utf8' / os.fsdecode(b'a\xff.wav')).write_bytes(b'x')
         (self.dir / 'album').mkdir()
         sparse_installer(self.dir / 'album' / 'long mix.wav', 700 * 1000 * 1000)
         (self.dir / 'piped').mkdir()
@@ -517,6 +523,13 @@ class DiscKitTest(unittest.TestCase):
              'Joliet holds 103'),
             ('content deeper than ISO 9660 allows', [installer, playlist, 'disc', '--content',
                                                      content['deep']], 'ISO 9660 allows 8'),
+            ('an empty folder 8 names deep', [installer, playlist, 'disc', '--content',
+                                              'deep-empty'], 'ISO 9660 allows 8'),
+            ('content named in bytes that are not UTF-8', [installer, playlist, 'disc',
+                                                           '--content', 'not-utf8'],
+             "the name 'a\\xff.wav' cannot go"),
+            ('a PEM file given to --sign', [installer, playlist, 'disc', '--sign',
+                                            str(self.certs['ca'])], 'is a PEM file'),
             ('content that is a file', [installer, playlist, 'disc', '--content', playlist],
              'is not a folder'),
             ('tracks over the medium, sized before anything is written',
