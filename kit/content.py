@@ -23,6 +23,8 @@ DEEPEST = 8
 FORBIDDEN = set('*/:;?\\"<>|')
 RESERVED = {'CON', 'PRN', 'AUX', 'NUL'} | {'%s%d' % (d, n) for d in ('COM', 'LPT')
                                           for n in range(1, 10)}
+# How a playlist's finding names tracks the disc lacks.
+NOT_HELD = 'that the disc will not hold'
 URL = re.compile(r'^[A-Za-z][A-Za-z0-9+.-]+:')
 ABSOLUTE = re.compile(r'^([A-Za-z]:|/)')
 
@@ -275,7 +277,7 @@ def playlist_findings(name, data, disc_files):
     findings = ['playlist %s is not UTF-8; the kit read it as %s' % (name, how)] if how else []
     for entries, what in (
             (absolute, 'by an absolute path, which names a place on some computer, never the disc'),
-            (missing, 'that the disc will not hold'),
+            (missing, NOT_HELD),
             (unnormalised, 'whose letters the disc holds composed otherwise (Unicode '
                            'normalisation, as macOS writes names): Windows takes them for other '
                            'names')):

@@ -18,6 +18,7 @@ from pathlib import Path
 import content
 import outputs
 import version_info
+from disc_reader import Unreadable
 from pe_checks import load, pefile, resources
 from signing import SECURITY_DIRECTORY, SigningError, is_signed, sign_launcher
 from signing import signature_fault, signing_advice, trusted_root
@@ -288,30 +289,65 @@ def check_fits(size, media):
 
 def write_image(label, grafts, stage, image, expected, epoch, report):
     """xorriso writes the image from (name on the disc, path) pairs, as they
-    were sized; `report` hears how far it is. With SOURCE_DATE_EPOCH, xorriso
-    takes it for the volume's dates, and every file and folder is given it."""
+    were sized, and the kit takes it as it comes: the primary descriptor's
+    label set, hashed and written once. Returns the image's SHA-256. With
+    SOURCE_DATE_EPOCH, xorriso takes it for the volume's dates, and every file
+    and folder is given it."""
     listing = stage / 'paths'
     listing.write_bytes(b''.join(os.fsencode(graft_point(n, p)) + b'\n' for n, p in grafts))
     dates = [] if epoch is None else ['--', '-alter_date_r', 'm', '=%d' % epoch, '/', '--']
-    with tempfile.TemporaryFile() as errors:
-        writer = subprocess.Popen(xorriso_args(label) + ['-o', str(image), '-graft-points',
+    # xorriso writes one label into both descriptors: the primary one gets its
+    # d-character form.
+    patch = (PRIMARY_VOLUME_DESCRIPTOR, b'\x01CD001\x01' + bytes(33) +
+             primary_label(label).ljust(32).encode('ascii'))
+    digest, done = hashlib.sha256(), 0
+    with tempfile.TemporaryFile() as errors, open(image, 'xb') as out:
+        writer = subprocess.Popen(xorriso_args(label) + ['-o', '-', '-graft-points',
                                                          '-path-list', str(listing)] + dates,
-                                  stdout=subprocess.DEVNULL, stderr=errors)
+                                  stdout=subprocess.PIPE, stderr=errors)
         try:
-            while writer.poll() is None:
-                if image.exists():
-                    report('writing the image', image.stat().st_size, expected)
-                time.sleep(0.5)
+            for chunk in iter(lambda: writer.stdout.read(1 << 20), b''):
+                chunk = patched(chunk, done, *patch)
+                digest.update(chunk)
+                out.write(chunk)
+                done += len(chunk)
+                report('writing the image', done, expected)
+            writer.wait()
         finally:
             # Stopped meanwhile (a signal, a failure): xorriso ends with the
             # run, not on its own into an image nobody will take.
             if writer.poll() is None:
                 writer.kill()
                 writer.wait()
+            writer.stdout.close()
         if writer.returncode != 0:
             errors.seek(0)
             raise Refused('xorriso failed: %s' % xorriso_failure(
                 errors.read().decode(errors='replace'), writer.returncode))
+        if done <= PRIMARY_VOLUME_DESCRIPTOR:
+            raise Refused('xorriso wrote no primary volume descriptor where ISO 9660 has it')
+        out.flush()
+        os.fsync(out.fileno())
+    return digest.hexdigest()
+
+
+def patched(chunk, at, where, fields):
+    """`chunk` (the image's bytes from offset `at`) with the label of
+    `fields` laid over the image at `where`: its first 7 bytes (type,
+    identifier, version) must be there as they are, the 33 after them are
+    left, the rest written."""
+    start, end = max(where, at), min(where + len(fields), at + len(chunk))
+    if start >= end:
+        return chunk
+    chunk = bytearray(chunk)
+    for offset in range(start, end):
+        want = fields[offset - where]
+        if offset - where < 7:
+            if chunk[offset - at] != want:
+                raise Refused('xorriso wrote no primary volume descriptor where ISO 9660 has it')
+        elif offset - where >= 40:
+            chunk[offset - at] = want
+    return bytes(chunk)
 
 
 def autorun_inf(label, action):
@@ -320,31 +356,6 @@ def autorun_inf(label, action):
     lines = ['[autorun]', 'open=%s' % LAUNCHER_NAME, 'icon=%s,0' % LAUNCHER_NAME,
              'action=%s' % action, 'label=%s' % label]
     return ('\r\n'.join(lines) + '\r\n').encode('ascii')
-
-
-def set_primary_label(image, label):
-    """xorriso writes one label into both descriptors: the primary one gets
-    its d-character form."""
-    with open(image, 'r+b') as iso:
-        iso.seek(PRIMARY_VOLUME_DESCRIPTOR)
-        descriptor = iso.read(BLOCK)
-        if descriptor[:6] != b'\x01CD001':
-            raise Refused('xorriso wrote no primary volume descriptor where ISO 9660 has it')
-        iso.seek(PRIMARY_VOLUME_DESCRIPTOR + 40)
-        iso.write(primary_label(label).ljust(32).encode('ascii'))
-        iso.flush()
-        os.fsync(iso.fileno())
-
-
-def sha256_of(path, report):
-    digest = hashlib.sha256()
-    size, done = path.stat().st_size, 0
-    with open(path, 'rb') as made:
-        for chunk in iter(lambda: made.read(1 << 20), b''):
-            digest.update(chunk)
-            done += len(chunk)
-            report('checking the image', done, size)
-    return digest.hexdigest()
 
 
 def lay_out(disc, files, folders, epoch, report):
@@ -527,6 +538,18 @@ def check_space(plan):
             '' if len(plan.wanted) == 1 else ' (--image-only or --folder-only makes one of them)'))
 
 
+def check_made(target):
+    """The disc as Windows will read it, before it takes its name: what the
+    kit wrote wrong is a refusal, and nothing is left."""
+    import disc_check  # it reads discs with this module's readers of programs
+    try:
+        faults = disc_check.check(target, layout_only=True).faults(disc_check.LAYOUT)
+    except Unreadable as unreadable:
+        faults = [str(unreadable)]
+    if faults:
+        raise Refused('the disc made fails its own check: %s' % faults[0])
+
+
 def write_disc(plan, report=None, on_made=None):
     """Makes the outputs of a Plan; returns a Disc. `on_made` is called once
     they are in place, signals still held."""
@@ -554,12 +577,12 @@ def write_disc(plan, report=None, on_made=None):
             stage = work / 'stage'
             stage.mkdir()
             made_image = work / 'disc.iso'
-            write_image(plan.label, stage_grafts(stage, plan.files, plan.empty), stage,
-                        made_image, plan.size, plan.epoch, report)
+            sha256 = write_image(plan.label, stage_grafts(stage, plan.files, plan.empty),
+                                 stage, made_image, plan.size, plan.epoch, report)
             check_fits(made_image.stat().st_size, plan.media)
-            set_primary_label(made_image, plan.label)
             outputs.write_durable(work / 'disc.iso.sha256', ('%s  %s\n' % (
-                sha256_of(made_image, report), image.name)).encode(), plan.now)
+                sha256, image.name)).encode(), plan.now)
+        check_made(made_image if 'image' in plan.wanted else disc)
         if 'folder' in plan.wanted:
             outputs.take_folder(disc, output, made)
         if 'image' in plan.wanted:
