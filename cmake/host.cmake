@@ -124,6 +124,12 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/build/win32/OrvaneCD.exe)
                                  ${CMAKE_SOURCE_DIR}/build/win32)
   set_tests_properties(disc_kit PROPERTIES LABELS kit)
 endif()
+# make-disc check's reader on mutated images of the demo disc.
+if(EXISTS ${CMAKE_SOURCE_DIR}/build/demo-disc.iso)
+  add_test(NAME fuzz_disc_check COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_disc_check.py
+                                        ${CMAKE_SOURCE_DIR}/build/demo-disc.iso 20)
+  set_tests_properties(fuzz_disc_check PROPERTIES LABELS fuzz TIMEOUT 120)
+endif()
 
 add_test(NAME programs_start COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/programs_start_test.py)
 set_tests_properties(programs_start PROPERTIES LABELS kit)

@@ -20,7 +20,7 @@ import outputs
 import version_info
 from disc_reader import Unreadable
 from pe_checks import load, pefile, resources
-from signing import SECURITY_DIRECTORY, SigningError, is_signed, sign_launcher
+from signing import SigningError, certificate_table, is_signed, sign_launcher
 from signing import signature_fault, signing_advice, trusted_root
 
 KIT_VERSION = 'make-disc 2.1'
@@ -97,9 +97,9 @@ def extent(pe):
     header = pe.DOS_HEADER.e_lfanew + 24 + pe.FILE_HEADER.SizeOfOptionalHeader
     needs = [pe.OPTIONAL_HEADER.SizeOfHeaders, header + 40 * pe.FILE_HEADER.NumberOfSections]
     needs += [s.PointerToRawData + s.SizeOfRawData for s in pe.sections if s.SizeOfRawData]
-    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY_DIRECTORY]
-    if security.VirtualAddress and security.Size:
-        needs.append(security.VirtualAddress + security.Size)
+    offset, size = certificate_table(pe)
+    if offset and size:
+        needs.append(offset + size)
     directory = getattr(pe, 'DIRECTORY_ENTRY_RESOURCE', None)
     for rtype in directory.entries if directory else []:
         for name in getattr(getattr(rtype, 'directory', None), 'entries', []):
@@ -133,8 +133,7 @@ def read_installer(path, size):
             needed = 'more than it has' if need == float('inf') else number(need)
             raise Refused('the installer is cut short: %s bytes, its sections need %s' %
                           (number(size), needed))
-        security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY_DIRECTORY]
-        return version_info.judge(path, *version_info.versions(pe)), bool(security.Size)
+        return version_info.judge(path, *version_info.versions(pe)), bool(certificate_table(pe)[1])
     finally:
         pe.close()
 
@@ -153,7 +152,11 @@ def check_launcher(path, data, arch):
                       'build/win32/OrvaneCD.exe)' % (path, kind))
     if not pe.is_exe() or pe.OPTIONAL_HEADER.Subsystem != 2:
         raise Refused('launcher %s is not a Windows GUI program' % path)
-    if not any(r[0] == 14 and r[1] == 101 for r in resources(pe)):
+    try:
+        icons = any(r[0] == 14 and r[1] == 101 for r in resources(pe))
+    except pefile.PEFormatError as error:
+        raise Refused('launcher %s is damaged: %s' % (path, error))
+    if not icons:
         raise Refused('launcher %s has no icon group 101, which autorun.inf shows' % path)
 
 

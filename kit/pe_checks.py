@@ -50,11 +50,15 @@ def load(data):
 
 
 def resources(pe):
-    """(type, name, language, data) for every resource with a numeric id."""
+    """(type, name, language, data) for every resource with a numeric id; a
+    tree that is not three levels deep (a damaged file) is passed over where
+    it breaks."""
     directory = getattr(pe, 'DIRECTORY_ENTRY_RESOURCE', None)
     for rtype in directory.entries if directory else []:
-        for name in rtype.directory.entries:
-            for lang in name.directory.entries:
+        for name in getattr(getattr(rtype, 'directory', None), 'entries', []):
+            for lang in getattr(getattr(name, 'directory', None), 'entries', []):
+                if not hasattr(lang, 'data'):
+                    continue
                 entry = lang.data.struct
                 yield rtype.id, name.id, lang.id, pe.get_data(entry.OffsetToData, entry.Size)
 

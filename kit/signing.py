@@ -288,10 +288,19 @@ def check_only_signature_added(unsigned, signed):
         raise SigningError('signing changed more than the checksum and the certificate table')
 
 
+def certificate_table(pe):
+    """(offset, size) of a parsed file's certificate table; (0, 0) where its
+    header has no entry for one (a damaged or a minimal file)."""
+    entries = pe.OPTIONAL_HEADER.DATA_DIRECTORY
+    if len(entries) <= SECURITY_DIRECTORY:
+        return 0, 0
+    return entries[SECURITY_DIRECTORY].VirtualAddress, entries[SECURITY_DIRECTORY].Size
+
+
 def is_signed(data):
     """Whether the file carries a certificate table."""
-    security = load(data).OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY_DIRECTORY]
-    return security.VirtualAddress != 0 and security.Size != 0
+    offset, size = certificate_table(load(data))
+    return offset != 0 and size != 0
 
 
 def signature_fault(path):

@@ -108,6 +108,11 @@ def listing(image, tree):
     return sorted(lines)
 
 
+# The paths the check's reader finds in an image, one a line, as xorriso shows them.
+CROSS_CHECK = ('import sys, disc_reader; print("\\n".join(sorted("/" + "/".join(e.parts) '
+               'for e in disc_reader.read_disc(sys.argv[1]).entries)))')
+
+
 def names(lines):
     return sorted(line.split("'")[1] for line in lines)
 
@@ -669,6 +674,110 @@ class DiscKitTest(unittest.TestCase):
         self.assertIn('removed %s, the work folder of an earlier run' % left[0], result.stderr)
         self.assertEqual(sorted(p.name for p in self.dir.iterdir() if p.name.startswith('.')),
                          ['.disc.mine'])
+
+    def test_check_reads_a_disc_as_windows_does(self):
+        """Discs made with xorriso alone, each with one fault the check must
+        name, and the demo disc passing as image and folder; the names read
+        are xorriso's Joliet names."""
+        demo = BUILD.parent / 'demo-disc'
+        signed = self.dir / 'signed.exe'
+        subprocess.run(['osslsigncode', 'sign', '-pkcs12', str(self.certs['no_password']),
+                        '-in', str(BUILD / 'OrvaneCD.exe'), '-out', str(signed)], check=True,
+                       capture_output=True)
+
+        def write(path, data):
+            def change(folder):
+                (folder / path).parent.mkdir(parents=True, exist_ok=True)
+                (folder / path).write_bytes(data)
+            return change
+
+        def move_autorun(folder):
+            (folder / 'Tracks' / 'autorun.inf').write_bytes((folder / 'autorun.inf').read_bytes())
+            (folder / 'autorun.inf').unlink()
+
+        def loop(image):
+            """The folder Tracks pointed at the root, in its record and in the
+            path table."""
+            data = bytearray(image.read_bytes())
+            joliet = next(s for s in range(16, 32) if data[s * 2048] == 2)
+            root = struct.unpack_from('<I', data, joliet * 2048 + 158)[0]
+            name = 'Tracks'.encode('utf-16-be')
+            for at in [i for i in range(len(data)) if data.startswith(name, i)]:
+                if data[at - 1] == len(name) and data[at - 33 + 25] & 2:  # a folder's record
+                    struct.pack_into('<I', data, at - 33 + 2, root)
+                    struct.pack_into('>I', data, at - 33 + 6, root)
+                elif data[at - 8] == len(name):  # its path table record
+                    struct.pack_into('<I', data, at - 6, root)
+            image.write_bytes(data)
+
+        xorriso = ['-J', '-joliet-long', '-r']
+        cases = [
+            # name, what is changed in the demo disc's folder, xorriso's options,
+            # what is done to the image after, exit status, what the check says
+            ('the demo disc', None, xorriso, None, 0, 'installed, 1.3 or newer: starts the '
+             'player on the playlist'),
+            ('autorun.inf in a subfolder', move_autorun, xorriso, None, 1,
+             'no autorun.inf at the root'),
+            ('[AutoRun.Amd64] holding only icon=', write('autorun.inf', b'[AutoRun]\r\n'
+             b'open=OrvaneCD.exe\r\n[AutoRun.Amd64]\r\nicon=OrvaneCD.exe\r\n'), xorriso, None,
+             1, 'on 64-bit Windows autorun.inf\'s [AutoRun.Amd64] has no open='),
+            ('UseAutoPlay=1', write('autorun.inf', b'[autorun]\r\nopen=OrvaneCD.exe\r\n'
+                                                   b'UseAutoPlay=1\r\n'), xorriso, None, 1,
+             'UseAutoPlay=1'),
+            ('no installer', lambda f: shutil.rmtree(f / 'Orvane Installer'), xorriso, None, 1,
+             'no installer at Orvane Installer\\ervast_orvane.exe'),
+            ('a version under resource id 2', write(
+                'Orvane Installer/ervast_orvane.exe',
+                (BUILD / 'e2e_installer_id2.exe').read_bytes()), xorriso, None, 1,
+             'declares no version the launcher reads'),
+            ('no Joliet: 8.3 names', None, ['-r'], None, 1, 'no installer at'),
+            ('a second session that drops the installer', None, xorriso,
+             lambda image: subprocess.run(['xorriso', '-dev', 'stdio:%s' % image, '-joliet',
+                                           'on', '-rm_r', '/Orvane Installer', '--', '-commit'],
+                                          check=True, capture_output=True), 1,
+             'no installer at'),
+            ('a signed launcher changed after signing', write(
+                'OrvaneCD.exe', flipped(signed.read_bytes(), 0x600)), xorriso, None, 1,
+             'does not verify'),
+            ('a playlist naming a missing track', write('CDPlayList.p4u', b'Tracks\\gone.wav\r\n'),
+             xorriso, None, 1, 'names 1 track that the disc will not hold: Tracks\\gone.wav'),
+            ('names differing in letter case', write('Tracks/orvane demo tone.WAV', b'x'),
+             xorriso, None, 1, 'differ only in letter case'),
+            ('a folder that points back at the root', None, xorriso, loop, 1,
+             'points back at a folder above it'),
+            ('an image cut short', None, xorriso, lambda image: os.truncate(image, 60000), 1,
+             'cut short'),
+            ('a text file', None, None, None, 2, 'not a disc image'),
+        ]
+        for name, change, options, after, status, said in cases:
+            with self.subTest(name):
+                folder, image = self.dir / 'disc', self.dir / 'disc.iso'
+                shutil.rmtree(folder, ignore_errors=True)
+                shutil.copytree(demo, folder)
+                if change:
+                    change(folder)
+                if options is None:
+                    image.write_text('not an image')
+                else:
+                    image.unlink(missing_ok=True)
+                    subprocess.run(['xorriso', '-as', 'mkisofs', '-quiet', *options, '-o',
+                                    str(image), str(folder)], check=True, capture_output=True)
+                if after:
+                    after(image)
+                result = subprocess.run([sys.executable, str(KIT), 'check', str(image)],
+                                        capture_output=True, text=True)
+                self.assertEqual(result.returncode, status, result.stdout + result.stderr)
+                self.assertIn(said, result.stdout + result.stderr)
+                self.assertNotIn('Traceback', result.stderr)
+                if name == 'the demo disc':
+                    self.assertEqual(result.stdout.count('fault:'), 0)
+                    read = subprocess.run([sys.executable, '-c', CROSS_CHECK, str(image)],
+                                          capture_output=True, text=True, cwd=KIT.parent)
+                    self.assertEqual(read.stdout.split('\n')[:-1],
+                                     names(listing(image, 'joliet'))[1:])
+                    as_folder = subprocess.run([sys.executable, str(KIT), 'check', str(folder)],
+                                               capture_output=True, text=True)
+                    self.assertEqual(as_folder.returncode, 0, as_folder.stdout)
 
     def test_help_and_version(self):
         help_text = make_disc('--help', cwd=self.dir).stdout
