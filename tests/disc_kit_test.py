@@ -6,8 +6,10 @@ verifies, no secret in any output, and a clear refusal that leaves nothing
 behind for each bad input.
 Usage: disc_kit_test.py BUILD_DIR"""
 import hashlib
+import json
 import os
 import pty
+import re
 import resource
 import shutil
 import signal
@@ -778,6 +780,59 @@ class DiscKitTest(unittest.TestCase):
                     as_folder = subprocess.run([sys.executable, str(KIT), 'check', str(folder)],
                                                capture_output=True, text=True)
                     self.assertEqual(as_folder.returncode, 0, as_folder.stdout)
+
+    def test_check_says_what_the_launcher_does(self):
+        """The oracle: for every scenario of the end-to-end table on a disc
+        of an installer variant, the check's line for the scenario's machine
+        says what the launcher does there (the table holds what it did under
+        Wine): which box, or none, and whether anything starts."""
+        versions = {'kV1_2': (1, 2), 'kV1_3': (1, 3), 'kV2_0': (2, 0)}
+        told = {}
+        checked = 0
+        for line in (ROOT / 'conformance' / 'scenarios.cpp').read_text().splitlines():
+            name = re.search(r'\{\.name = L"(\w+)"', line)
+            if not name or re.search(r'\.(program|tail|noDisplay|personPresses|japanesePrompts|'
+                                     r'installer = L"(exit|del))', line):
+                continue
+            variant = (re.search(r'\.disc = L"(\w+)"', line) or re.match('(.*)', '1_3')).group(1)
+            registration = re.search(r'\.registry = \{Reg\(([^)]*)\)', line)
+            fields = registration.group(1).split(', ') if registration else None
+            if not (BUILD / ('e2e_installer_%s.exe' % variant)).exists() or (
+                    fields and (fields[1:2] != ['L"{player}"'] or len(fields) > 3)):
+                continue
+            if variant not in told:
+                out = self.dir / variant
+                made = make_disc(str(BUILD / ('e2e_installer_%s.exe' % variant)),
+                                 str(self.playlist), str(out), '--folder-only', cwd=self.dir)
+                self.assertEqual(made.returncode, 0, made.stderr)
+                report = subprocess.run([sys.executable, str(KIT), 'check', str(out), '--json'],
+                                        capture_output=True, text=True)
+                told[variant] = json.loads(report.stdout)['sections']['what the launcher will do']
+            version = versions[fields[2]] if fields and len(fields) > 2 else (1, 2)
+            offered = re.search(r'installed, (\d+)\.(\d+) or newer', '\n'.join(told[variant]))
+            if not fields:
+                state = 'not installed'
+            elif '.registry = {Reg()}' not in line and fields[-1] == '0':
+                state = 'autorun switch off'
+            elif not offered:
+                state = 'installed'
+            else:
+                disc = tuple(map(int, offered.groups()))
+                state = ('installed, older than %d.%d' if version < disc else
+                         'installed, %d.%d or newer') % disc
+            said = next((t for t in told[variant] if t.split(':')[0] == state), None)
+            with self.subTest(name.group(1)):
+                self.assertIsNotNone(said, told[variant])
+                prompt = re.search(r'\.prompts = \{(k\w+)', line)
+                self.assertEqual(('asks "Do you want to install Orvane now?"' in said,
+                                  'updated version' in said),
+                                 (prompt is not None and prompt.group(1) == 'kInstall',
+                                  prompt is not None and prompt.group(1) == 'kUpdate'), said)
+                if prompt is None:
+                    self.assertEqual(said.endswith('starts nothing') or 'starts nothing (' in said,
+                                     '.started' not in line, said)
+                checked += 1
+        self.assertGreater(checked, 10)
 
     def test_help_and_version(self):
         help_text = make_disc('--help', cwd=self.dir).stdout
