@@ -12,10 +12,14 @@ from disc_kit import (INSTALLER_NAME, LARGEST_LAUNCHER, LAUNCHER_NAME, MEDIA, PL
                       UNSIGNED_INSTALLER, UNSIGNED_LAUNCHER, Refused, check_launcher, number,
                       read_installer, signature_findings)
 from disc_reader import read_disc
+from pe_checks import pefile
 from signing import is_signed
 
 LARGEST_AUTORUN = 64 * 1024
 LARGEST_PLAYLIST = 1 << 20
+# A program's headers, and the most of its resources read for its version.
+HEADERS = 64 * 1024
+LARGEST_RESOURCES = 64 << 20
 # What the launcher's ANSI calls take: MAX_PATH with its terminating NUL.
 LONGEST_PATH = 259
 # Names Windows cannot list (the folder holding one is unreadable), and names
@@ -135,13 +139,34 @@ def check_autorun(disc, report):
 
 
 @contextmanager
-def copy_of(disc, entry):
-    """A file holding the entry's bytes, for the readers that take a path."""
+def copy_of(disc, entry, whole=True):
+    """A file holding the entry's bytes, for the readers that take a path;
+    not `whole`, only a program's headers and resources, the rest a hole of
+    the same size (its version is read there, not its signature)."""
     with tempfile.NamedTemporaryFile(prefix='orvane-check.', suffix='.exe') as copy:
-        for chunk in disc.chunks(entry):
-            copy.write(chunk)
+        if whole:
+            for chunk in disc.chunks(entry):
+                copy.write(chunk)
+        else:
+            head = disc.read(entry, HEADERS)
+            copy.write(head)
+            for start, size in resource_ranges(head):
+                copy.seek(start)
+                copy.write(disc.read(entry, size, start))
+            copy.truncate(entry.size)
         copy.flush()
         yield copy.name
+
+
+def resource_ranges(head):
+    """(offset, size) in the file of each section holding resources, from
+    its headers; none where they cannot be read (the reader says why)."""
+    try:
+        pe = pefile.PE(data=head, fast_load=True)
+    except pefile.PEFormatError:
+        return []
+    return [(s.PointerToRawData, min(s.SizeOfRawData, LARGEST_RESOURCES))
+            for s in pe.sections if s.Name.rstrip(b'\0') == b'.rsrc']
 
 
 def judge_signature(what, path, signed, unsigned_text, report):
@@ -153,6 +178,14 @@ def judge_signature(what, path, signed, unsigned_text, report):
     for text in untrusted:
         report.warn('signature', text)
     return signed and not unsigned
+
+
+def is_signed_entry(disc, entry):
+    """Whether the program carries a certificate table, from its headers."""
+    try:
+        return is_signed(disc.read(entry, HEADERS))
+    except (pefile.PEFormatError, AttributeError, IndexError):
+        return False
 
 
 def check_launcher_file(disc, entry, report):
@@ -178,7 +211,8 @@ def check_installer(disc, folder, report):
         report.fault('installer', 'no installer at %s beside the launcher: the launcher offers '
                                   'no installation and no update' % '\\'.join(parts))
         return None, False
-    with copy_of(disc, entry) as path:
+    signed = is_signed_entry(disc, entry)
+    with copy_of(disc, entry, whole=signed) as path:
         try:
             finding, signed = read_installer(path, entry.size)
         except Refused as refusal:

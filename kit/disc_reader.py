@@ -66,9 +66,9 @@ class Disc:
                 return entry
         return None
 
-    def read(self, entry, limit):
-        """The entry's first `limit` bytes."""
-        return self.source.read(entry, min(limit, entry.size))
+    def read(self, entry, limit, offset=0):
+        """At most `limit` of the entry's bytes from `offset` on."""
+        return self.source.read(entry, limit, offset)
 
     def chunks(self, entry):
         """The entry's bytes, a megabyte at a time."""
@@ -93,9 +93,9 @@ class Image:
         data = self.file.read(count * BLOCK)
         return data if len(data) == count * BLOCK else None
 
-    def read(self, entry, count):
-        self.file.seek(entry.extent * BLOCK)
-        return self.file.read(count)
+    def read(self, entry, count, offset=0):
+        self.file.seek(entry.extent * BLOCK + offset)
+        return self.file.read(max(0, min(count, entry.size - offset)))
 
     def chunks(self, entry):
         self.file.seek(entry.extent * BLOCK)
@@ -291,8 +291,9 @@ class Folder:
     def __init__(self, root):
         self.root = root
 
-    def read(self, entry, count):
+    def read(self, entry, count, offset=0):
         with open(os.path.join(self.root, *entry.parts), 'rb') as file:
+            file.seek(offset)
             return file.read(count)
 
     def chunks(self, entry):
