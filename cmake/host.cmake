@@ -132,7 +132,8 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/build/demo-disc.iso)
 endif()
 
 add_test(NAME programs_start COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/programs_start_test.py)
-set_tests_properties(programs_start PROPERTIES LABELS kit)
+add_test(NAME docs_paths COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/docs_paths_test.py)
+set_tests_properties(programs_start docs_paths PROPERTIES LABELS kit)
 
 # scripts/setup against stand-ins for apt-get and dpkg-query: a mirror in
 # mid-sync, and an install apt cannot resolve.

@@ -10,7 +10,8 @@ ROOT = Path(__file__).resolve().parent.parent
 PROGRAMS = ['kit/make-disc', 'bench/run', 'bench/kit', 'scripts/make-conformance',
             'scripts/demo_track.py', 'scripts/setup', 'scripts/build', 'scripts/test',
             'scripts/fuzz', 'scripts/wine-root', 'tests/e2e/e2e.py', 'tests/e2e/repeat',
-            'tests/pe_check.py', 'tests/fuzz/fuzz_disc_check.py', 'cmake/readonly_section.py',
+            'tests/pe_check.py', 'tests/fuzz/fuzz_disc_check.py', 'tests/docs_paths_test.py',
+            'cmake/readonly_section.py',
             'resources/make_icon.py']
 
 
