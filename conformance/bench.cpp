@@ -130,7 +130,7 @@ int RunBench(int runs)
                           .registry = {{Root::User, L"{player}", 0x00010003, 1}},
                           .exitCode = 0};
     std::wstring why;
-    if (runs < 1 || !LayOutDisc(common, &why) || !WriteScenarioRegistry(common, &why)) {
+    if (runs < 1 || !LayOutDisc(common, L"", &why) || !WriteScenarioRegistry(common, &why)) {
         Say(L"bench: cannot run" + (why.empty() ? L"" : L": " + why));
         return 2;
     }

@@ -115,7 +115,9 @@ void StopChanges();
 
 // The disc: laid out by record, removed by record.
 bool PrepareDiscPlace(std::wstring* why);
-bool LayOutDisc(const Scenario& scenario, std::wstring* why);
+// `installerSettings` goes beside each stand-in installer on the disc.
+bool LayOutDisc(const Scenario& scenario, const std::wstring& installerSettings,
+                std::wstring* why);
 bool ClearDisc(std::wstring* why);
 std::wstring SnapshotDisc();
 

@@ -10,6 +10,8 @@ static const wchar_t kQuoteFolder[] = L"a\xFF02 -x \xFF02" L"b";
 static const wchar_t kQuoteLauncher[] = L"Orvane\xFF02 -x \xFF02.exe";
 static const wchar_t kOddFolder[] = L"Playlist Disc M\x00FCsik";
 static const wchar_t kLauncherName[] = L"OrvaneCD.exe";
+// Beside the stand-in installer (tests/e2e/fixture_installer.cpp reads it).
+static const wchar_t kSettingsName[] = L"stand-in.txt";
 static const wchar_t kRecordKind[] = L"orvane-conformance disc record 1";
 
 // A folder name that makes the launcher's path, root included, `length` long.
@@ -405,11 +407,34 @@ bool PrepareDiscPlace(std::wstring* why)
     return true;
 }
 
-bool LayOutDisc(const Scenario& scenario, std::wstring* why)
+// The stand-in installer's settings, in a file beside it: an installer the
+// launcher elevates gets no environment of the program's (ShellExecuteEx
+// passes none), and reads them there.
+static void AddInstallerSettings(DiscPlan& plan, const std::wstring& settings)
+{
+    static const wchar_t kInstaller[] = L"Orvane Installer\\ervast_orvane.exe";
+    const size_t length = wcslen(kInstaller);
+    if (settings.empty())
+        return;
+    std::string bytes(reinterpret_cast<const char*>(settings.data()),
+                      settings.size() * sizeof(wchar_t));
+    DiscPlan added;
+    for (const DiscEntry& entry : plan) {
+        if (entry.path.size() >= length &&
+            entry.path.compare(entry.path.size() - length, length, kInstaller) == 0)
+            added.push_back({entry.path.substr(0, entry.path.rfind(L'\\') + 1) + kSettingsName,
+                             false, bytes});
+    }
+    plan.insert(plan.end(), added.begin(), added.end());
+}
+
+bool LayOutDisc(const Scenario& scenario, const std::wstring& installerSettings,
+                std::wstring* why)
 {
     DiscPlan plan = PlanDisc(scenario.disc, why);
     if (!why->empty())
         return false;
+    AddInstallerSettings(plan, installerSettings);
     Changing changing;
     if (!WriteRecord(RecordPath(), kRecordKind, LinesOf(plan))) {
         *why = L"cannot write the record " + RecordPath();

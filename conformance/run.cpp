@@ -345,13 +345,13 @@ std::wstring RunScenario(const Scenario& given)
         scenario.prompts = scenario.japanesePrompts;
     Run run{};
     std::wstring why;
-    if (!LayOutDisc(scenario, &why) || !WriteScenarioRegistry(scenario, &why))
+    // What the stand-in installer writes carries this run's marker.
+    std::wstring settings = L"record=" + StartsPath() + L"\r\ninstaller=" +
+                            Expand(scenario.installer) + L"\r\nmarker=" + machine.runId + L"\r\n";
+    if (!LayOutDisc(scenario, settings, &why) || !WriteScenarioRegistry(scenario, &why))
         return why;
     DeleteFileW(StartsPath().c_str());
     ScopedVariable starts(L"ORVANE_E2E_RECORD", StartsPath());
-    ScopedVariable installer(L"ORVANE_E2E_INSTALLER", Expand(scenario.installer));
-    // What the stand-in installer writes carries this run's marker.
-    ScopedVariable marker(L"ORVANE_E2E_MARKER", machine.runId);
 
     if (scenario.personPresses != nullptr)
         Say(std::wstring(L"now: answer our box yourself if it stays; Windows will ask whether "

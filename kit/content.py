@@ -106,6 +106,12 @@ def check_place(disc_path, source, largest_file, info):
     if info.st_size > largest_file and stat.S_ISREG(info.st_mode):
         raise ContentError('%s is %s bytes; ISO 9660 as this kit writes it holds files below '
                            '4 GiB' % (where, '{:,}'.format(info.st_size)))
+    if stat.S_ISREG(info.st_mode):
+        try:
+            with open(source, 'rb'):
+                pass
+        except OSError as error:
+            raise ContentError('%s cannot be read: %s' % (where, error.strerror or error))
 
 
 # What operating systems and version control leave in folders, which no maker

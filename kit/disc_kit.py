@@ -312,7 +312,11 @@ def write_image(label, grafts, stage, image, expected, epoch, report):
             for chunk in iter(lambda: writer.stdout.read(1 << 20), b''):
                 chunk = patched(chunk, done, *patch)
                 digest.update(chunk)
-                out.write(chunk)
+                try:
+                    out.write(chunk)
+                except OSError as error:  # a full disk: say where, not in sectors
+                    raise Refused('cannot write the image in %s: %s' % (
+                        image.parent.parent, error.strerror or error))
                 done += len(chunk)
                 report('writing the image', done, expected)
             writer.wait()

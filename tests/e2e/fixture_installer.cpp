@@ -1,10 +1,12 @@
 // Stand-in installer: records its command line, then does what the scenario in
-// ORVANE_E2E_INSTALLER says for this run and exits with the code it gives.
+// its settings says for this run and exits with the code it gives. The
+// settings lie beside it in stand-in.txt (UTF-16, lines record=, installer=,
+// marker=): a launcher that elevates it passes no environment.
 // The scenario holds one part a run, separated by ';'; each part holds actions
 // separated by ',':  reg=<AppDir>@<hex version>[@<autorun>]  del  exit=<code>
-// What it registers carries the marker value with ORVANE_E2E_MARKER's data
-// (the conformance program recorded it before the launcher started), and it
-// deletes only a registration that carries that marker.
+// What it registers carries the marker value (the conformance program
+// recorded it before the launcher started), and it deletes only a
+// registration that carries that marker.
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -13,12 +15,53 @@
 static const wchar_t kKey[] = L"Software\\Ervast\\Orvane";
 static const wchar_t kMarker[] = L"OrvaneConformanceRun";
 
+static wchar_t Marker[64];
+static wchar_t Scenario[4096];
+
+// Reads stand-in.txt beside this program into RecordPath, Scenario and Marker
+// (without one, the last two from ORVANE_E2E_INSTALLER and ORVANE_E2E_MARKER).
+static void ReadSettings()
+{
+    static wchar_t text[8192];
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (length == 0 || length >= MAX_PATH - 16 || slash == nullptr)
+        return;
+    wcscpy(slash + 1, L"stand-in.txt");
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {  // started by the tests' runner: its environment
+        GetEnvironmentVariableW(L"ORVANE_E2E_INSTALLER", Scenario, 4096);
+        GetEnvironmentVariableW(L"ORVANE_E2E_MARKER", Marker, 64);
+        return;
+    }
+    DWORD read = 0;
+    ReadFile(file, text, sizeof text - sizeof(wchar_t), &read, nullptr);
+    CloseHandle(file);
+    text[read / sizeof(wchar_t)] = L'\0';
+    struct Field {
+        const wchar_t* key;
+        wchar_t* value;
+        size_t size;
+    } fields[] = {{L"record=", RecordPath, MAX_PATH},
+                  {L"installer=", Scenario, 4096},
+                  {L"marker=", Marker, 64}};
+    for (wchar_t* line = wcstok(text, L"\r\n"); line != nullptr;
+         line = wcstok(nullptr, L"\r\n")) {
+        for (Field& field : fields) {
+            size_t key = wcslen(field.key);
+            if (wcsncmp(line, field.key, key) == 0 && wcslen(line + key) < field.size)
+                wcscpy(field.value, line + key);
+        }
+    }
+}
+
 static int CountEarlierRuns()
 {
-    char path[MAX_PATH];
-    if (GetEnvironmentVariableA("ORVANE_E2E_RECORD", path, sizeof path) == 0)
+    if (!KnowRecordPath())
         return 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(RecordPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
@@ -37,8 +80,6 @@ static int CountEarlierRuns()
     }
     return runs;
 }
-
-static wchar_t Marker[64];
 
 static void SetText(HKEY key, const wchar_t* name, const wchar_t* text)
 {
@@ -102,14 +143,12 @@ static void Unregister()
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    ReadSettings();
     int run = CountEarlierRuns();
     AppendRecord("installer", GetCommandLineA());
-
-    static wchar_t scenario[4096];
-    GetEnvironmentVariableW(L"ORVANE_E2E_MARKER", Marker, 64);
-    if (GetEnvironmentVariableW(L"ORVANE_E2E_INSTALLER", scenario, 4096) == 0)
+    if (Scenario[0] == L'\0')
         return 0;
-    wchar_t* part = scenario;
+    wchar_t* part = Scenario;
     for (int i = 0; i < run && part != nullptr; ++i) {
         part = wcschr(part, L';');
         if (part != nullptr)

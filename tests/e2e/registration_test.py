@@ -175,13 +175,12 @@ def killed_then_record_lost(machine):
 
 
 def disc_with_persons_files(machine):
-    """Drive E: holding a person's file, a folder link to a folder outside it,
-    and the mark an earlier program left."""
+    """Drive E: holding a person's file and a folder link to a folder
+    outside it."""
     outside = machine.tier.dir / 'outside'
     outside.mkdir(exist_ok=True)
     (outside / 'precious.txt').write_text('the person\'s')
     (machine.disc / 'mine.txt').write_text('the person\'s')
-    (machine.disc / 'orvane-conformance-disc.txt').write_text('a mark')
     os.symlink(outside, machine.disc / 'link')
 
 
