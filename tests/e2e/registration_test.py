@@ -118,9 +118,10 @@ class Machine:
         a run killed midway."""
         for _ in range(4):
             self.kill_once()
-            key = self.export()[VENDOR_KEYS[0]] or b''
+            key = (self.export()[VENDOR_KEYS[0]] or b'').decode('utf-16', errors='replace')
+            # The scenario's registration, as written before the launcher started.
             if ((self.bundle / 'work' / 'registry.record').exists() and
-                    'Ervast\\Orvane]' in key.decode('utf-16', errors='replace')):
+                    '"PlayerVersion"=dword:00010002' in key and 'OrvaneConformanceRun' in key):
                 return
 
     def kill_once(self):
@@ -130,12 +131,14 @@ class Machine:
         before the kill."""
         earlier = set(self.processes('OrvaneCD.exe'))  # an earlier run's, still ending
         process, log = self.start('update_no')
-        for _ in range(1200):
+        for _ in range(6000):
             if set(self.processes('OrvaneCD.exe', but=process.pid)) - earlier:
                 break
-            time.sleep(0.05)
+            time.sleep(0.01)
         os.kill(process.pid, signal.SIGSTOP)
-        for _ in range(600):  # a launcher gone has had its box answered
+        # The box, where the launcher was let go before the hold; a launcher
+        # gone has had its box answered.
+        for _ in range(100):
             if self.boxes() or not set(self.processes('OrvaneCD.exe', but=process.pid)) - earlier:
                 break
             time.sleep(0.1)
@@ -234,7 +237,9 @@ def main():
         after = machine.export()
         problems = []
         if code != exit_code or text not in output:
-            problems.append('exit %d, printed %r' % (code, output.strip().splitlines()[-3:]))
+            problems.append('exit %d, printed %r; before it: %r' % (
+                code, output.strip().splitlines()[-3:],
+                (before[VENDOR_KEYS[0]] or b'').decode('utf-16', errors='replace')))
         for key in VENDOR_KEYS:
             if key in kept and after[key] != before[key]:
                 problems.append('%s differs from before' % key)
