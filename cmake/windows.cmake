@@ -13,6 +13,7 @@ set(PLATFORM_SOURCES
     platform/win32_process.cpp
     platform/win32_registry.cpp
     platform/win32_runtime.cpp
+    platform/win32_text.cpp
     platform/win32_startup.cpp
     platform/win32_system_library.cpp
     platform/win32_user32.cpp

@@ -555,7 +555,8 @@ static std::wstring Begin()
     std::wstring why;
     bool earlier = RecordsLeft();
     if (!ClearAll(true, &why))
-        return why + L"; nothing else was changed";
+        return why + L"; whatever else an earlier run left is removed, and nothing else was "
+                     L"changed";
     if (earlier)
         Say(L"note: a run before this one did not end; what it made is removed");
     std::wstring registered = FindPlayerRegistration();
@@ -609,6 +610,10 @@ static int Run(int argc, wchar_t** argv)
     SetConsoleCtrlHandler(OnConsoleStop, TRUE);
     std::wstring why = Begin();
     if (!why.empty()) {
+        // A vendor key or a disc folder made before the step that failed goes
+        // now, not with the next run.
+        std::wstring left;
+        ClearAll(true, &left);
         Say(L"cannot run: " + why);
         return 2;
     }

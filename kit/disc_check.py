@@ -189,6 +189,9 @@ def is_signed_entry(disc, entry):
 
 
 def check_launcher_file(disc, entry, report):
+    if entry.cut:
+        report.fault('launcher', 'the launcher %s runs past the end of the image' % entry.path)
+        return
     data = disc.read(entry, LARGEST_LAUNCHER)
     try:
         check_launcher(entry.path, data, 'win32')
@@ -211,12 +214,18 @@ def check_installer(disc, folder, report):
         report.fault('installer', 'no installer at %s beside the launcher: the launcher offers '
                                   'no installation and no update' % '\\'.join(parts))
         return None, False
+    if entry.cut:
+        report.fault('installer', 'the installer %s runs past the end of the image' % entry.path)
+        return None, False
     signed = is_signed_entry(disc, entry)
     with copy_of(disc, entry, whole=signed) as path:
         try:
             finding, signed = read_installer(path, entry.size)
         except Refused as refusal:
             report.fault('installer', str(refusal).replace(path, entry.path))
+            return None, False
+        except Exception as error:  # pefile's own, such as a map it cannot make
+            report.fault('installer', 'installer %s cannot be read: %s' % (entry.path, error))
             return None, False
         signed = judge_signature('installer %s' % entry.path, path, signed,
                                  UNSIGNED_INSTALLER % entry.path, report)

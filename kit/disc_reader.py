@@ -42,6 +42,7 @@ class Entry:
     def __init__(self, parts, is_folder, extent=0, size=0, hidden=False):
         self.parts, self.is_folder = tuple(parts), is_folder
         self.extent, self.size, self.hidden = extent, size, hidden
+        self.cut = False  # its bytes run past the end of the image
 
     @property
     def path(self):
@@ -280,6 +281,7 @@ def read_image(path):
                     disc.faults.append('folder %s is elsewhere in the path table than in its '
                                        'parent\'s records' % ('\\' + entry.path))
             elif file_extent * BLOCK + size > image.size:
+                entry.cut = True
                 disc.faults.append('file %s runs past the end of the image (cut short?)' %
                                    ('\\' + entry.path))
     return disc

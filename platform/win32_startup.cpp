@@ -9,15 +9,6 @@
 // The module's own base, placed by the linker; WinMain is declared by windows.h.
 extern "C" IMAGE_DOS_HEADER __ImageBase;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's name
 
-namespace platform {
-
-bool IsDBCSLeadByte(unsigned char byte)
-{
-    return ::IsDBCSLeadByte(byte) != FALSE;
-}
-
-}  // namespace platform
-
 // SetDefaultDllDirectories' flag: Windows 8 on, and Vista and 7 with their
 // 2011 loader update (KB2533623), which also brings the function itself.
 constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
