@@ -93,16 +93,16 @@ class Machine:
     def boxes(self):
         return self.tier.xdotool(['search', '--name', CAPTION]).stdout.strip()
 
-    def processes(self, name, but=None):
-        """Process ids of this tier's prefix (but `but`) whose command line
-        names `name`."""
+    def launchers(self):
+        """Process ids of this tier's prefix running the launcher: command
+        lines that name OrvaneCD.exe and not conformance.exe (a process the
+        program forks carries its command line until it runs another)."""
         found = []
         for pid in filter(str.isdigit, os.listdir('/proc')):
-            if int(pid) == but:
-                continue
             try:
                 with open('/proc/%s/cmdline' % pid, 'rb') as cmdline:
-                    if name.encode() not in cmdline.read():
+                    line = cmdline.read()
+                    if b'OrvaneCD.exe' not in line or b'conformance.exe' in line:
                         continue
                 with open('/proc/%s/environ' % pid, 'rb') as environ:
                     if ('WINEPREFIX=%s' % self.tier.prefix).encode() in environ.read().split(b'\0'):
@@ -129,17 +129,17 @@ class Machine:
         run's keys and disc are left, with its records. The program is held
         still once its launcher has started, so that it cannot answer the box
         before the kill."""
-        earlier = set(self.processes('OrvaneCD.exe'))  # an earlier run's, still ending
+        earlier = set(self.launchers())  # an earlier run's, still ending
         process, log = self.start('update_no')
         for _ in range(6000):
-            if set(self.processes('OrvaneCD.exe', but=process.pid)) - earlier:
+            if set(self.launchers()) - earlier:
                 break
             time.sleep(0.01)
         os.kill(process.pid, signal.SIGSTOP)
         # The box, where the launcher was let go before the hold; a launcher
         # gone has had its box answered.
         for _ in range(100):
-            if self.boxes() or not set(self.processes('OrvaneCD.exe', but=process.pid)) - earlier:
+            if self.boxes() or not set(self.launchers()) - earlier:
                 break
             time.sleep(0.1)
         process.kill()
@@ -147,7 +147,7 @@ class Machine:
         log.close()
         # On Windows the launcher goes with the program's job; Wine leaves it
         # now and then, waiting on the killed program, so it is ended here.
-        for pid in self.processes('OrvaneCD.exe'):
+        for pid in self.launchers():
             os.kill(pid, signal.SIGKILL)
         for _ in range(100):
             if not self.boxes():
