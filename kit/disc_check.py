@@ -232,7 +232,7 @@ def check_installer(disc, folder, report):
     for text in finding.warnings:
         report.warn('version', text.replace(path, entry.path))
     numbers = finding.numbers[:2] if finding.numbers else None
-    varies = finding.numbers is None and 'by the user\'s language' in finding.summary
+    varies = finding.by_language
     if numbers in (None, (0, 0)) and not varies:
         report.fault('version', 'the installer declares no version the launcher reads: it '
                                 'offers no installation and no update')

@@ -37,11 +37,11 @@ class Unreadable(Exception):
 
 class Entry:
     """A file or folder of the tree Windows reads: its names from the root,
-    whether it is a folder, and for an image its extent and size."""
+    whether it is a folder, and its extent (an image's) and size."""
 
-    def __init__(self, parts, is_folder, extent=0, size=0, hidden=False):
+    def __init__(self, parts, is_folder, extent=0, size=0):
         self.parts, self.is_folder = tuple(parts), is_folder
-        self.extent, self.size, self.hidden = extent, size, hidden
+        self.extent, self.size = extent, size
         self.cut = False  # its bytes run past the end of the image
 
     @property
@@ -270,7 +270,7 @@ def read_image(path):
                 disc.faults.append('the disc holds more than %d names' % MOST_ENTRIES)
                 return disc
             entry = Entry(parts + (decode(name, bool(joliet)),), bool(flags & 2), file_extent,
-                          size, bool(flags & 1))
+                          size)
             disc.entries.append(entry)
             if entry.is_folder:
                 known = placed.get((parts, entry.parts[-1].upper()))

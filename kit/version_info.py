@@ -80,8 +80,9 @@ class Finding:
     """What the kit says of the installer's version: the numbers the launcher
     will take (None: none), a line for the maker and the warnings."""
 
-    def __init__(self, numbers, summary, warnings):
+    def __init__(self, numbers, summary, warnings, by_language=False):
         self.numbers, self.summary, self.warnings = numbers, summary, warnings
+        self.by_language = by_language  # the numbers differ by the user's language
 
 
 def offer(numbers):
@@ -107,7 +108,7 @@ def judge(path, found, others):
                         'takes the one of the user\'s language' % (path, listed))
         summary = 'installer version: %s, by the user\'s language' % ' or '.join(
             v.text() for v in taken)
-        return Finding(None, summary, warnings)
+        return Finding(None, summary, warnings, by_language=True)
     numbers = taken[0].numbers if taken else None
     if numbers is None:
         why = taken[0].why if taken else 'no version resource of id 1'
