@@ -70,8 +70,13 @@ def sparse_installer(path, size):
 
 
 def wait_for_work_folder(folder, kit):
+    """Until the run works in its marked work folder (a kill between making
+    the folder and marking it leaves one the kit cannot know as its own)."""
+    def marked(path):
+        marker = path / '.make-disc-work'
+        return path.name.startswith('.') and marker.exists() and marker.stat().st_size > 0
     for _ in range(3000):
-        if any(p.name.startswith('.') for p in folder.iterdir()) or kit.poll() is not None:
+        if any(marked(p) for p in folder.iterdir()) or kit.poll() is not None:
             return
         time.sleep(0.01)
 
